@@ -1,0 +1,54 @@
+# Notalumen build entry points.
+#   make run    builds the Linux desktop program and starts it
+#   make test   builds every target (Linux, sim, both Windows exes) and runs all tests
+# Both install the Debian packages they need when they are missing.
+
+BUILD := build
+CMAKE_GEN := -G Ninja
+JOBS ?= $(shell nproc)
+
+RUN_PACKAGES := cmake ninja-build g++ make
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+
+WIN32_EXE := $(abspath $(BUILD)/win32/notalumen.exe)
+WIN64_EXE := $(abspath $(BUILD)/win64/notalumen.exe)
+
+.PHONY: run test build-linux build-windows test-sanitizers deps-run deps-test clean
+
+deps-run:
+	@sh tools/install-packages.sh $(RUN_PACKAGES)
+
+deps-test:
+	@sh tools/install-packages.sh $(TEST_PACKAGES)
+
+run: deps-run
+	cmake -S . -B $(BUILD)/desktop $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF
+	cmake --build $(BUILD)/desktop -j $(JOBS) --target notalumen
+	$(BUILD)/desktop/notalumen $(ARGS)
+
+build-windows: deps-test
+	cmake -S . -B $(BUILD)/win32 $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	cmake --build $(BUILD)/win32 -j $(JOBS)
+	cmake -S . -B $(BUILD)/win64 $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake --build $(BUILD)/win64 -j $(JOBS)
+
+build-linux: deps-test build-windows
+	cmake -S . -B $(BUILD)/linux $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DNOTALUMEN_WIN32_EXE=$(WIN32_EXE) -DNOTALUMEN_WIN64_EXE=$(WIN64_EXE)
+	cmake --build $(BUILD)/linux -j $(JOBS)
+
+test-sanitizers: deps-test
+	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNOTALUMEN_SANITIZE=address
+	cmake --build $(BUILD)/asan -j $(JOBS) --target notalumen_tests
+	ctest --test-dir $(BUILD)/asan --output-on-failure -j $(JOBS)
+	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNOTALUMEN_SANITIZE=thread
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target notalumen_tests
+	ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS)
+
+test: build-linux
+	ctest --test-dir $(BUILD)/linux --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-sanitizers
+
+clean:
+	rm -rf $(BUILD)

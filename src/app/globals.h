@@ -1,0 +1,29 @@
+// Program-wide state of the application core: paths, diagnostic switches,
+// the volume value, the platform age and the mouse note; and the one function
+// that sets every global table of the program to its start value.
+#pragma once
+
+#include <cstdint>
+
+enum { kPathChars = 260, kPathSize = 300 };
+
+extern char programDir[kPathSize];          // program's directory, ends with a separator or empty
+extern char16_t programDirW[kPathSize];     // the same, wide
+extern char settingsPath[kPathSize];        // programDir + "sonrack.ini"
+extern char16_t settingsPathW[kPathSize];   // the same, wide
+extern uint8_t settingsMissing;             // 255: the first settings reading found no file
+
+extern int DispLevel;        // diagnostic verbosity 0..9
+extern uint8_t consoleMode;  // 255 after /soc or -soc; nothing else reads it
+extern int Volume;           // volume value of /V and -VOL; has no effect
+extern uint8_t oldWindows;   // 255 on platform version 4 or lower: slower main loop
+extern int mouseNote;        // note sounding because of the mouse; -1 = none
+extern int mouseChannel;     // channel of that note's column
+
+// Sets every global table (ports, program tables, engine and display tables,
+// file channels, exit handlers, the values above) to its start value.
+// Paths are not touched: start-up derives them from the command line.
+void resetGlobalState(void);
+
+// Volume hook of the settings file and the command line; has no effect.
+int setVolume(int value);

@@ -1,0 +1,40 @@
+// Platform system services: pauses, the command lines, the current directory,
+// the user's language, the platform version, message boxes and the end of the
+// process. Implemented once per backend under src/platform/.
+#pragma once
+
+// Pauses the calling thread for ms milliseconds (the sim records it instead).
+void osSleep(int ms);
+
+// The process's command line as one string, narrow (ANSI code page) and wide
+// (UTF-16). The strings stay valid for the whole run.
+const char* osCommandLine(void);
+const char16_t* osCommandLineW(void);
+
+// Copies the current directory (without a trailing separator) into buffer of
+// size units; returns its length, or 0 on failure or when it does not fit.
+int osCurrentDirectory(char* buffer, int size);
+int osCurrentDirectoryW(char16_t* buffer, int size);
+
+// The user's default language identifier (1041 = Japanese).
+int osUserLanguage(void);
+
+// The platform version word: the low byte is the major version.
+unsigned osVersion(void);
+
+// Message-box flags and answers, with the values of the Windows API.
+enum {
+  OS_MB_OK = 0x0,
+  OS_MB_OKCANCEL = 0x1,
+  OS_MB_ICONINFORMATION = 0x40,
+  OS_MB_TOPMOST = 0x40000,
+  OS_IDOK = 1,
+  OS_IDCANCEL = 2
+};
+
+// Shows text under caption (both narrow strings in the ANSI code page) with the
+// given flags and returns the button chosen.
+int osMessageBox(const char* text, const char* caption, unsigned flags);
+
+// Ends the process with the exit code; the exit handlers have already run.
+[[noreturn]] void osExit(int code);

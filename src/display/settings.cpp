@@ -1,0 +1,16 @@
+// Display settings with their defaults.
+#include "display/settings.h"
+
+int MagX = 1;
+int MagY = 10;
+int NoteMin = 24;
+int NoteMax = 72;
+int totalY = 50;
+
+void resetDisplaySettings(void) {
+  MagX = 1;
+  MagY = 10;
+  NoteMin = 24;
+  NoteMax = 72;
+  totalY = 50;
+}

@@ -1,0 +1,26 @@
+// Storage and start values of the engine's shared tables.
+#include "engine/tables.h"
+
+int maxcolumns;
+int8_t columnChannel[kChannelCount];
+int channelColumn[kChannelCount];
+uint8_t channelShown[kChannelCount];
+uint8_t allChMix;
+uint8_t fixedColumns;
+uint8_t damperDown[kChannelCount];
+int8_t heldNotes[kChannelCount][kHeldNotesSize];
+int heldCount[kChannelCount];
+
+void resetEngineTables(void) {
+  maxcolumns = 0;
+  allChMix = 0;
+  fixedColumns = 0;
+  for (int c = 0; c < kChannelCount; c++) {
+    columnChannel[c] = c == 0 ? 0 : -1;
+    channelColumn[c] = -1;
+    channelShown[c] = 0;
+    damperDown[c] = 0;
+    heldCount[c] = 0;
+    for (int i = 0; i < kHeldNotesSize; i++) heldNotes[c][i] = -1;
+  }
+}

@@ -1,0 +1,19 @@
+// Tables of the event engine shared with the settings reader and the display:
+// which channel each keyboard column shows, and the damper state per channel.
+#pragma once
+
+#include <cstdint>
+
+enum { kChannelCount = 16, kHeldNotesSize = 512 };
+
+extern int maxcolumns;                                  // columns in use, 0..16
+extern int8_t columnChannel[kChannelCount];             // channel of each column; -1 = none
+extern int channelColumn[kChannelCount];                // column of each channel; -1 = none
+extern uint8_t channelShown[kChannelCount];             // 255: the channel has been taken on
+extern uint8_t allChMix;                                // 255: all channels in one column
+extern uint8_t fixedColumns;                            // 255: columns fixed by the settings
+extern uint8_t damperDown[kChannelCount];               // 255: damper pedal held
+extern int8_t heldNotes[kChannelCount][kHeldNotesSize]; // notes released under the damper; -1 = empty
+extern int heldCount[kChannelCount];                    // entries of heldNotes in use
+
+void resetEngineTables(void);

@@ -1,0 +1,32 @@
+// The sim machine's state, shared by the sim backend's files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SimState {
+  int codePage = 0;                 // 0 or 932
+  int language = 1033;              // user's default language identifier
+  unsigned version = 6;             // platform version word
+  std::string commandLine;          // narrow command line
+  std::u16string commandLineW;      // wide command line
+  bool wideSetSeparately = false;   // commandLineW not derived from the narrow one
+  std::string currentDirectory;     // "" = the query fails
+  int64_t clock = 0;                // virtual milliseconds
+  std::vector<int> pauses;          // every osSleep, in order
+  int failOpens = 0;                // file faults still to inject
+  int failReads = 0;
+  int failWrites = 0;
+  int shortWrites = 0;
+  int fileCalls = 0;                // file-layer calls since the reset
+  std::vector<int> boxAnswers;      // scripted message-box answers, oldest first
+  struct Box {
+    std::string text;               // text as shown (ANSI code page bytes)
+    std::string caption;
+    unsigned flags;
+  };
+  std::vector<Box> boxes;           // message boxes shown
+};
+
+extern SimState simState;
