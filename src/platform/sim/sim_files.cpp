@@ -91,13 +91,25 @@ int osFileClose(OsFile file) {
 
 int osLastError(void) { return posixLastError(); }
 
+// Host names are UTF-8; under code page 932 the program sees them in Shift-JIS.
+static void nameToCodePage(char* name, int size) {
+  if (simState.codePage != 932 || size <= 0) return;
+  char16_t wide[1024];
+  utf8ToUtf16(wide, 1024, name);
+  wideToSjis(name, size, wide);
+}
+
 OsFind osFindFirst(const char* pattern, char* name, int size, int* isDirectory) {
   simState.fileCalls++;
-  return posixFindFirst(simHostPath(pattern).c_str(), name, size, isDirectory);
+  OsFind search = posixFindFirst(simHostPath(pattern).c_str(), name, size, isDirectory);
+  if (search) nameToCodePage(name, size);
+  return search;
 }
 
 int osFindNext(OsFind search, char* name, int size, int* isDirectory) {
-  return posixFindNext(search, name, size, isDirectory);
+  int rc = posixFindNext(search, name, size, isDirectory);
+  if (rc == 0) nameToCodePage(name, size);
+  return rc;
 }
 
 void osFindClose(OsFind search) { posixFindClose(search); }
