@@ -30,3 +30,8 @@ struct SimState {
 };
 
 extern SimState simState;
+
+// Back to a machine without MIDI devices or serial ports.
+void simResetMidi(void);
+// Back to a screen without a window, surfaces, messages or drops.
+void simResetWindow(void);

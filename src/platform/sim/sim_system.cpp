@@ -2,6 +2,7 @@
 // directory, language, version and message boxes; the end of the process is
 // an exception that the test or the scenario runner catches.
 #include <cstring>
+#include <mutex>
 
 #include "app/os_system.h"
 #include "platform/sim/sim.h"
@@ -24,6 +25,8 @@ void simReset(void) {
   simState.commandLine = "notalumen.exe";
   simState.currentDirectory = "C:";
   deriveWideCommandLine();
+  simResetMidi();
+  simResetWindow();
 }
 
 void simSetCommandLine(const char* narrow) {
@@ -45,11 +48,26 @@ void simSetCodePage(int codePage) {
 void simSetLanguage(int languageId) { simState.language = languageId; }
 void simSetVersion(unsigned version) { simState.version = version; }
 
-int64_t simNow(void) { return simState.clock; }
-const std::vector<int>& simPauses(void) { return simState.pauses; }
-void simClearPauses(void) { simState.pauses.clear(); }
+// The clock is read and advanced from the window thread and the MIDI thread.
+static std::mutex clockLock;
+
+int64_t simNow(void) {
+  std::lock_guard<std::mutex> hold(clockLock);
+  return simState.clock;
+}
+
+std::vector<int> simPauses(void) {
+  std::lock_guard<std::mutex> hold(clockLock);
+  return simState.pauses;
+}
+
+void simClearPauses(void) {
+  std::lock_guard<std::mutex> hold(clockLock);
+  simState.pauses.clear();
+}
 
 void osSleep(int ms) {
+  std::lock_guard<std::mutex> hold(clockLock);
   simState.pauses.push_back(ms);
   simState.clock += ms;
 }
@@ -88,6 +106,8 @@ int osMessageBox(const char* text, const char* caption, unsigned flags) {
 void simAnswerBoxes(std::initializer_list<int> answers) {
   simState.boxAnswers.assign(answers.begin(), answers.end());
 }
+
+void simQueueBoxAnswer(int answer) { simState.boxAnswers.push_back(answer); }
 
 int simBoxCount(void) { return static_cast<int>(simState.boxes.size()); }
 const std::string& simBoxText(int i) { return simState.boxes.at(i).text; }

@@ -1,0 +1,486 @@
+// The sim window machine as the display code relies on it: fills and copies,
+// the frame model and scroll bars, the messages that sizing causes, the queue
+// across threads, scrolling the client area, dropped files and the PNG writer.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "display/os_window.h"
+#include "platform/sim/sim.h"
+#include "sim_fixture.h"
+
+namespace {
+
+struct Seen {
+  unsigned message;  // Windows value
+  uintptr_t wParam;
+  intptr_t lParam;
+};
+
+// What the recording procedure saw and how it answers.
+struct Recorder {
+  std::vector<Seen> messages;     // in arrival order
+  OsRect sizingRect;              // lParam of the last WM_SIZING
+  std::thread::id thread;         // where the last message arrived
+  int maxWidth = 0;               // ptMaxSize to set in WM_GETMINMAXINFO (0: leave it)
+  int maxHeight = 0;
+  bool leavePaintInvalid = false; // WM_PAINT returns without validating
+};
+Recorder rec;
+
+intptr_t recordingProcedure(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lParam) {
+  rec.messages.push_back({message, wParam, lParam});
+  rec.thread = std::this_thread::get_id();
+  if (message == OS_WM_SIZING) rec.sizingRect = *reinterpret_cast<OsRect*>(lParam);
+  if (message == OS_WM_GETMINMAXINFO && rec.maxWidth != 0) osSetMaximizedSize(lParam, rec.maxWidth, rec.maxHeight);
+  if (message == OS_WM_PAINT && rec.leavePaintInvalid) return 0;
+  return osDefaultWindowProc(window, message, wParam, lParam);
+}
+
+intptr_t sizeParam(int w, int h) { return static_cast<intptr_t>(static_cast<uint32_t>(w | h << 16)); }
+
+std::vector<unsigned> messageList() {
+  std::vector<unsigned> list;
+  for (const Seen& s : rec.messages) list.push_back(s.message);
+  return list;
+}
+
+const Seen& lastOf(unsigned message) {
+  static const Seen none{0, 0, 0};
+  for (auto it = rec.messages.rbegin(); it != rec.messages.rend(); ++it) {
+    if (it->message == message) return *it;
+  }
+  return none;
+}
+
+int countOf(unsigned message) {
+  int n = 0;
+  for (const Seen& s : rec.messages) n += s.message == message;
+  return n;
+}
+
+class SimWindowTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    rec = Recorder();
+  }
+
+  // A window whose client area is w x h once both scroll bars are hidden.
+  OsWindow makeWindow(int w, int h) {
+    EXPECT_EQ(osRegisterWindowClass(recordingProcedure), 0);
+    OsRect r{0, 0, w, h};
+    osAdjustWindowRect(&r);
+    return osCreateWindow("test", OS_CW_USEDEFAULT, OS_CW_USEDEFAULT, r.right - r.left, r.bottom - r.top);
+  }
+
+  OsWindow makeBarlessWindow(int w, int h) {
+    OsWindow window = makeWindow(w, h);
+    osShowScrollBar(window, OS_SB_HORZ, 0);
+    osShowScrollBar(window, OS_SB_VERT, 0);
+    rec.messages.clear();
+    return window;
+  }
+
+  void pump() {
+    while (osDispatchOneMessage() != 0) {
+    }
+  }
+};
+
+// ---- Drawing.
+
+TEST_F(SimWindowTest, FillStopsBeforeRightAndBottomAndClipsToTheSurface) {
+  OsSurface s = osCreateOffscreen(0, 10, 8);
+  ASSERT_NE(s, 0);
+  EXPECT_EQ(simSurfacePixel(s, 9, 7), 0u);  // black when made
+  OsRect r{2, 3, 5, 6};
+  osFillRect(s, &r, 0x12, 0x34, 0x56);
+  EXPECT_EQ(simSurfacePixel(s, 2, 3), 0x123456u);
+  EXPECT_EQ(simSurfacePixel(s, 4, 5), 0x123456u);
+  EXPECT_EQ(simSurfacePixel(s, 5, 5), 0u);
+  EXPECT_EQ(simSurfacePixel(s, 4, 6), 0u);
+  EXPECT_EQ(simSurfacePixel(s, 1, 3), 0u);
+
+  OsRect outside{-100, -100, 1, 100};
+  osFillRect(s, &outside, 255, 0, 0);
+  EXPECT_EQ(simSurfacePixel(s, 0, 0), 0xFF0000u);
+  EXPECT_EQ(simSurfacePixel(s, 0, 7), 0xFF0000u);
+  EXPECT_EQ(simSurfacePixel(s, 1, 0), 0u);
+  OsRect inverted{6, 6, 3, 3};
+  osFillRect(s, &inverted, 255, 255, 255);
+  EXPECT_EQ(simSurfacePixel(s, 4, 4), 0x123456u);
+  EXPECT_EQ(simSurfacePixel(s, 10, 0), 0xFFFFFFFFu);  // outside reads as no pixel
+}
+
+TEST_F(SimWindowTest, CopyKeepsInsideBothSurfacesAndMayOverlap) {
+  OsSurface src = osCreateOffscreen(0, 4, 4);
+  OsSurface dst = osCreateOffscreen(0, 3, 3);
+  for (int y = 0; y < 4; y++) {
+    for (int x = 0; x < 4; x++) {
+      OsRect p{x, y, x + 1, y + 1};
+      osFillRect(src, &p, 0, static_cast<uint8_t>(x), static_cast<uint8_t>(y));
+    }
+  }
+  // A block larger than both, starting left of the source: only the part
+  // inside both surfaces lands.
+  osCopyBlock(dst, 1, 0, 10, 10, src, -1, 2);
+  EXPECT_EQ(simSurfacePixel(dst, 0, 0), 0u);       // untouched
+  EXPECT_EQ(simSurfacePixel(dst, 1, 0), 0u);       // source x -1 is outside: untouched
+  EXPECT_EQ(simSurfacePixel(dst, 2, 0), 0x000002u);  // source (0, 2)
+  EXPECT_EQ(simSurfacePixel(dst, 2, 1), 0x000003u);  // source (0, 3)
+  EXPECT_EQ(simSurfacePixel(dst, 2, 2), 0u);       // source row 4 is outside
+
+  // Overlapping copy within one surface, one row down and one column right.
+  osCopyBlock(src, 1, 1, 3, 3, src, 0, 0);
+  EXPECT_EQ(simSurfacePixel(src, 1, 1), 0x000000u);  // was (0, 0)
+  EXPECT_EQ(simSurfacePixel(src, 3, 3), 0x000202u);  // was (2, 2), not a copy of a copy
+  EXPECT_EQ(simSurfacePixel(src, 2, 3), 0x000102u);
+}
+
+TEST_F(SimWindowTest, OffscreenSurfacesAreCountedAndImpossibleOnesRefused) {
+  OsSurface a = osCreateOffscreen(0, 5, 5);
+  OsSurface b = osCreateOffscreen(a, 0, 0);
+  EXPECT_NE(a, 0);
+  EXPECT_NE(b, 0);
+  EXPECT_EQ(simOffscreenCount(), 2);
+  EXPECT_EQ(osCreateOffscreen(0, -1, 5), 0);
+  EXPECT_EQ(osCreateOffscreen(0, 1 << 20, 1 << 20), 0);
+  osDestroyOffscreen(a);
+  EXPECT_EQ(simOffscreenCount(), 1);
+  OsRect r{0, 0, 5, 5};
+  osFillRect(a, &r, 1, 2, 3);  // a stale handle draws nothing
+  OsSurface c = osCreateOffscreen(0, 5, 5);
+  EXPECT_NE(c, a);
+  EXPECT_EQ(simSurfacePixel(c, 0, 0), 0u);
+}
+
+// ---- Frame, scroll bars and sizing.
+
+TEST_F(SimWindowTest, AdjustedRectGivesTheClientAreaOnceTheBarsAreHidden) {
+  OsRect r{0, 0, 385, 50};
+  osAdjustWindowRect(&r);
+  EXPECT_EQ(r.right - r.left, 385 + 8);
+  EXPECT_EQ(r.bottom - r.top, 50 + 23 + 8);
+  OsWindow window = makeWindow(385, 50);
+  ASSERT_NE(window, 0);
+  EXPECT_TRUE(simWindowTopmost());
+  int l, t, rr, b;
+  simWindowRect(&l, &t, &rr, &b);
+  EXPECT_EQ(l, 100);
+  EXPECT_EQ(rr - l, 393);
+  EXPECT_EQ(b - t, 81);
+
+  // Both bars start shown and take their room from the client area.
+  ASSERT_EQ(messageList(), (std::vector<unsigned>{OS_WM_GETMINMAXINFO, OS_WM_CREATE, OS_WM_SIZE}));
+  EXPECT_EQ(rec.messages[2].lParam, sizeParam(385 - 17, 50 - 17));
+  EXPECT_TRUE(simScrollBar(OS_SB_HORZ).shown);
+
+  osShowScrollBar(window, OS_SB_HORZ, 0);
+  osShowScrollBar(window, OS_SB_VERT, 0);
+  OsRect client;
+  osGetClientRect(window, &client);
+  EXPECT_EQ(client.right, 385);
+  EXPECT_EQ(client.bottom, 50);
+  EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
+  EXPECT_EQ(rec.messages.back().lParam, sizeParam(385, 50));
+  int cw, ch;
+  simSurfaceSize(osWindowSurface(window), &cw, &ch);
+  EXPECT_EQ(cw, 385);
+  EXPECT_EQ(ch, 50);
+  osSetTopmost(window, 0);
+  EXPECT_FALSE(simWindowTopmost());
+}
+
+TEST_F(SimWindowTest, ChangedScrollRangeShowsOrHidesTheBar) {
+  OsWindow window = makeBarlessWindow(300, 200);
+  osSetScrollRange(window, OS_SB_HORZ, 400, 0);
+  EXPECT_TRUE(simScrollBar(OS_SB_HORZ).shown);
+  ASSERT_EQ(countOf(OS_WM_SIZE), 1);
+  EXPECT_EQ(rec.messages.back().lParam, sizeParam(300, 200 - 17));
+
+  osSetScrollPos(window, OS_SB_HORZ, 999);
+  EXPECT_EQ(simScrollBar(OS_SB_HORZ).position, 400);  // held to the range
+  osShowScrollBar(window, OS_SB_HORZ, 0);
+  osSetScrollRange(window, OS_SB_HORZ, 400, 0);  // the same range shows nothing
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
+  osShowScrollBar(window, OS_SB_HORZ, 1);
+  osSetScrollRange(window, OS_SB_HORZ, 0, 1);
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
+  EXPECT_EQ(simScrollBar(OS_SB_HORZ).position, 0);
+  int cw, ch;
+  simClientSize(&cw, &ch);
+  EXPECT_EQ(ch, 200);
+}
+
+TEST_F(SimWindowTest, MoveSendsSizeOnlyWhenTheClientChanges) {
+  OsWindow window = makeBarlessWindow(300, 200);
+  OsRect before;
+  osGetWindowRect(window, &before);
+  osMoveWindow(window, OS_CW_USEDEFAULT, 0, 308, 231);  // same size, where it stands
+  EXPECT_EQ(countOf(OS_WM_SIZE), 0);
+  osMoveWindow(window, OS_CW_USEDEFAULT, 0, 508, 131);
+  ASSERT_EQ(countOf(OS_WM_SIZE), 1);
+  EXPECT_EQ(rec.messages.back().lParam, sizeParam(500, 100));
+  OsRect after;
+  osGetWindowRect(window, &after);
+  EXPECT_EQ(after.left, before.left);
+  EXPECT_EQ(after.top, before.top);
+  EXPECT_EQ(simClientPixel(499, 99), 0u);  // grown area is black
+
+  // No window grows beyond a maximised one: the work area and the frame.
+  osMoveWindow(window, 0, 0, 5000, 5000);
+  osGetWindowRect(window, &after);
+  EXPECT_EQ(after.right - after.left, 1920 + 8);
+  EXPECT_EQ(after.bottom - after.top, 1040 + 8);
+}
+
+TEST_F(SimWindowTest, UserResizeSendsSizingThenSizeThenExit) {
+  makeBarlessWindow(300, 200);
+  int l, t, r, b;
+  simWindowRect(&l, &t, &r, &b);
+  simUserResize(1, 208, 231);  // left edge: the right side stays
+  ASSERT_EQ(messageList(), (std::vector<unsigned>{0x0231, OS_WM_SIZING, OS_WM_GETMINMAXINFO, OS_WM_SIZE,
+                                                  OS_WM_EXITSIZEMOVE}));
+  EXPECT_EQ(rec.messages[1].wParam, 1u);
+  EXPECT_EQ(rec.sizingRect.left, r - 208);
+  EXPECT_EQ(rec.sizingRect.right, r);
+  EXPECT_EQ(rec.messages[3].lParam, sizeParam(200, 200));
+  int nl, nt, nr, nb;
+  simWindowRect(&nl, &nt, &nr, &nb);
+  EXPECT_EQ(nl, r - 208);
+  EXPECT_EQ(nr, r);
+  EXPECT_EQ(nt, t);
+}
+
+TEST_F(SimWindowTest, MaximiseUsesTheSizeTheProcedureGivesAndRestoreReturns) {
+  rec.maxWidth = 500;
+  rec.maxHeight = 300;
+  OsWindow window = makeBarlessWindow(300, 200);
+  OsRect normal;
+  osGetWindowRect(window, &normal);
+  simPostMessage(OS_WM_SYSCOMMAND, 0xF030, 0);
+  pump();
+  OsRect r;
+  osGetWindowRect(window, &r);
+  EXPECT_EQ(r.right - r.left, 500);
+  EXPECT_EQ(r.bottom - r.top, 300);
+  EXPECT_EQ(r.left, -4);
+  int w, h;
+  simMaximizedSize(&w, &h);
+  EXPECT_EQ(w, 500);
+  simPostMessage(OS_WM_SYSCOMMAND, OS_SC_RESTORE, 0);
+  pump();
+  osGetWindowRect(window, &r);
+  EXPECT_EQ(r.left, normal.left);
+  EXPECT_EQ(r.right, normal.right);
+  EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
+}
+
+// ---- Messages, threads, painting.
+
+TEST_F(SimWindowTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheWindowThread) {
+  OsWindow window = makeBarlessWindow(64, 32);
+  osValidateWindow(window);
+  OsSurface screen = osWindowSurface(window);
+  OsSurface back = osCreateOffscreen(screen, 64, 32);
+  int dispatchedThere = -1;
+  std::thread poster([&] {
+    for (int i = 0; i < 500; i++) osPostMessage(window, OS_WM_CHAR, static_cast<uintptr_t>(i), 0);
+    dispatchedThere = osDispatchOneMessage();  // not the window's thread
+  });
+  for (int i = 0; i < 500; i++) {
+    OsRect r{i % 64, 0, i % 64 + 1, 32};
+    osFillRect(back, &r, 0, 0, static_cast<uint8_t>(i));
+    osFillRect(screen, &r, 0, 0, static_cast<uint8_t>(i));
+  }
+  poster.join();
+  EXPECT_EQ(dispatchedThere, 0);
+  EXPECT_EQ(simPendingMessages(), 500);
+  pump();
+  ASSERT_EQ(rec.messages.size(), 500u);
+  for (int i = 0; i < 500; i++) EXPECT_EQ(rec.messages[i].wParam, static_cast<uintptr_t>(i));
+  EXPECT_EQ(rec.thread, std::this_thread::get_id());
+}
+
+TEST_F(SimWindowTest, ResizeFromAnotherThreadIsDeliveredOnTheWindowThread) {
+  OsWindow window = makeBarlessWindow(100, 100);
+  std::thread other([&] { osMoveWindow(window, OS_CW_USEDEFAULT, 0, 208, 131); });
+  other.join();
+  EXPECT_EQ(countOf(OS_WM_SIZE), 0);
+  EXPECT_EQ(simPendingMessages(), 1);
+  pump();
+  ASSERT_EQ(countOf(OS_WM_SIZE), 1);
+  EXPECT_EQ(rec.thread, std::this_thread::get_id());
+}
+
+TEST_F(SimWindowTest, ScrollWindowMovesPixelsAndAsksForOnePaint) {
+  OsWindow window = makeBarlessWindow(10, 4);
+  pump();  // the first paint
+  ASSERT_EQ(countOf(OS_WM_PAINT), 1);
+  EXPECT_FALSE(simWindowNeedsPaint());
+  OsSurface screen = osWindowSurface(window);
+  OsRect column{6, 0, 7, 4};
+  osFillRect(screen, &column, 9, 9, 9);
+  OsRect edge{9, 0, 10, 4};
+  osFillRect(screen, &edge, 7, 7, 7);
+
+  osScrollWindow(window, -3, 0);  // the view moves right: pixels move left
+  EXPECT_EQ(simClientPixel(3, 2), 0x090909u);
+  EXPECT_EQ(simClientPixel(6, 2), 0x070707u);
+  EXPECT_EQ(simClientPixel(9, 2), 0u);  // uncovered strip erased
+  EXPECT_TRUE(simWindowNeedsPaint());
+  EXPECT_EQ(simPendingMessages(), 0);
+
+  rec.leavePaintInvalid = true;
+  pump();
+  EXPECT_EQ(countOf(OS_WM_PAINT), 2);
+  EXPECT_TRUE(simWindowNeedsPaint());  // the procedure's fault stays visible, without a paint loop
+  osScrollWindow(window, 0, 1);
+  EXPECT_EQ(simClientPixel(3, 3), 0x090909u);
+  EXPECT_EQ(simClientPixel(3, 0), 0u);
+  rec.leavePaintInvalid = false;
+  pump();
+  EXPECT_EQ(countOf(OS_WM_PAINT), 3);
+  EXPECT_FALSE(simWindowNeedsPaint());
+}
+
+TEST_F(SimWindowTest, DestroyDiscardsMessagesAndTheClassThenUnregisters) {
+  OsWindow window = makeBarlessWindow(50, 50);
+  simPostPointer(OS_WM_LBUTTONDOWN, 0x1234, 7, OS_MK_LBUTTON);
+  simPostMessage(OS_WM_CLOSE, 0, 0);
+  osPostMessage(window, OS_WM_CHAR, 'a', 0);
+  ASSERT_EQ(osDispatchOneMessage(), 1);
+  EXPECT_EQ(rec.messages[0].lParam, 0x1234 | 7 << 16);
+  EXPECT_EQ(rec.messages[0].wParam, unsigned(OS_MK_LBUTTON));
+  osUnregisterWindowClass();  // in use: stays
+  EXPECT_TRUE(simWindowClassRegistered());
+  ASSERT_EQ(osDispatchOneMessage(), 1);  // WM_CLOSE, destroyed by default processing
+  EXPECT_FALSE(simWindowExists());
+  EXPECT_EQ(rec.messages.back().message, 0x0002u);  // WM_DESTROY
+  EXPECT_EQ(simPendingMessages(), 0);
+  EXPECT_EQ(osDispatchOneMessage(), 0);
+  osPostMessage(window, OS_WM_CHAR, 'a', 0);  // to a window that is gone
+  EXPECT_EQ(simPendingMessages(), 0);
+  osUnregisterWindowClass();
+  EXPECT_FALSE(simWindowClassRegistered());
+  EXPECT_EQ(osCreateWindow("again", 0, 0, 100, 100), 0);  // no class
+}
+
+TEST_F(SimWindowTest, DroppedNamesAreReadCutToTheBufferAndReleased) {
+  OsWindow window = makeBarlessWindow(50, 50);
+  EXPECT_EQ(simDropFiles({"a.mid"}), 0);  // not accepting yet
+  osAcceptDroppedFiles(window, 1);
+  std::string longName(300, 'x');
+  intptr_t drop = simDropFiles({"C:\\a.mid", longName.c_str()});
+  ASSERT_NE(drop, 0);
+  pump();
+  ASSERT_EQ(countOf(OS_WM_DROPFILES), 1);
+  EXPECT_EQ(lastOf(OS_WM_DROPFILES).wParam, static_cast<uintptr_t>(drop));
+  EXPECT_EQ(osDroppedFileCount(drop), 2);
+  char name[260];
+  EXPECT_EQ(osDroppedFileName(drop, 0, name, sizeof name), 8);
+  EXPECT_STREQ(name, "C:\\a.mid");
+  EXPECT_EQ(osDroppedFileName(drop, 1, name, sizeof name), 259);
+  EXPECT_EQ(std::string(name), longName.substr(0, 259));
+  EXPECT_EQ(osDroppedFileName(drop, 1, nullptr, 0), 300);
+  EXPECT_EQ(simOpenDrops(), 1);
+  osReleaseDrop(drop);
+  EXPECT_EQ(simOpenDrops(), 0);
+  EXPECT_EQ(osDroppedFileCount(drop), 0);
+}
+
+// ---- PNG.
+
+uint32_t big32(const std::string& s, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(s[at])) << 24 | static_cast<uint8_t>(s[at + 1]) << 16 |
+         static_cast<uint8_t>(s[at + 2]) << 8 | static_cast<uint8_t>(s[at + 3]);
+}
+
+uint32_t crcOf(const std::string& s, size_t at, size_t count) {
+  uint32_t c = 0xFFFFFFFF;
+  for (size_t i = at; i < at + count; i++) {
+    c ^= static_cast<uint8_t>(s[i]);
+    for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+  }
+  return ~c;
+}
+
+TEST_F(SimWindowTest, SavedPngDecodesToTheSurfacePixels) {
+  const int w = 200, h = 120;  // more raw bytes than one stored block holds
+  OsSurface s = osCreateOffscreen(0, w, h);
+  for (int y = 0; y < h; y += 7) {
+    OsRect band{0, y, w, y + 3};
+    osFillRect(s, &band, static_cast<uint8_t>(y), 0x80, static_cast<uint8_t>(255 - y));
+  }
+  OsRect spot{w - 1, h - 1, w, h};
+  osFillRect(s, &spot, 1, 2, 3);
+  ASSERT_TRUE(simSavePng(s, hostFile("s.png").c_str()));
+  std::string png = readHostFile("s.png");
+
+  ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1A\n", 8));
+  std::string idat;
+  std::vector<std::string> types;
+  size_t at = 8;
+  while (at + 12 <= png.size()) {
+    uint32_t length = big32(png, at);
+    ASSERT_LE(at + 12 + length, png.size());
+    std::string type = png.substr(at + 4, 4);
+    types.push_back(type);
+    EXPECT_EQ(big32(png, at + 8 + length), crcOf(png, at + 4, 4 + length)) << type;
+    if (type == "IHDR") {
+      EXPECT_EQ(big32(png, at + 8), uint32_t(w));
+      EXPECT_EQ(big32(png, at + 12), uint32_t(h));
+      EXPECT_EQ(png.substr(at + 16, 5), std::string("\x08\x02\x00\x00\x00", 5));
+    }
+    if (type == "IDAT") idat += png.substr(at + 8, length);
+    at += 12 + length;
+  }
+  EXPECT_EQ(at, png.size());
+  EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+
+  // zlib stream of stored blocks.
+  ASSERT_GE(idat.size(), 2u);
+  EXPECT_EQ((static_cast<uint8_t>(idat[0]) * 256 + static_cast<uint8_t>(idat[1])) % 31, 0);
+  std::string raw;
+  size_t p = 2;
+  int blocks = 0;
+  for (bool last = false; !last;) {
+    ASSERT_LE(p + 5, idat.size());
+    uint8_t head = static_cast<uint8_t>(idat[p]);
+    ASSERT_EQ(head >> 1 & 3, 0) << "stored blocks only";
+    last = head & 1;
+    unsigned len = static_cast<uint8_t>(idat[p + 1]) | static_cast<uint8_t>(idat[p + 2]) << 8;
+    unsigned nlen = static_cast<uint8_t>(idat[p + 3]) | static_cast<uint8_t>(idat[p + 4]) << 8;
+    ASSERT_EQ(len ^ 0xFFFF, nlen);
+    ASSERT_LE(p + 5 + len, idat.size());
+    raw += idat.substr(p + 5, len);
+    p += 5 + len;
+    blocks++;
+  }
+  EXPECT_EQ(blocks, 2);
+  ASSERT_EQ(raw.size(), static_cast<size_t>(h) * (1 + 3 * w));
+  uint32_t a = 1, b = 0;
+  for (char c : raw) {
+    a = (a + static_cast<uint8_t>(c)) % 65521;
+    b = (b + a) % 65521;
+  }
+  ASSERT_EQ(p + 4, idat.size());
+  EXPECT_EQ(big32(idat, p), b << 16 | a);
+
+  for (int y = 0; y < h; y++) {
+    ASSERT_EQ(raw[y * (1 + 3 * w)], 0);
+    for (int x = 0; x < w; x++) {
+      size_t q = y * (1 + 3 * w) + 1 + 3 * x;
+      uint32_t got = static_cast<uint32_t>(static_cast<uint8_t>(raw[q])) << 16 |
+                     static_cast<uint8_t>(raw[q + 1]) << 8 | static_cast<uint8_t>(raw[q + 2]);
+      ASSERT_EQ(got, simSurfacePixel(s, x, y)) << x << "," << y;
+    }
+  }
+  EXPECT_FALSE(simSavePng(osCreateOffscreen(0, 0, 5), hostFile("empty.png").c_str()));
+}
+
+}  // namespace
