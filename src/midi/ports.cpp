@@ -13,6 +13,7 @@ void resetPortTables(void) {
   for (int i = 0; i < kPortCount; i++) {
     InPort& in = inPorts[i];
     std::free(in.header.data);
+    std::free(in.spareHeader.data);
     std::memset(&in, 0, sizeof in);
     in.channel = static_cast<int8_t>(i);
     in.failed = 255;

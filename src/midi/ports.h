@@ -25,8 +25,10 @@ struct InPort {
   uint8_t failed;            // 255 until opened (or virtual)
   MidiHandle handle;         // open device, 0 = none
   MidiHeader header;         // receive header with its buffer
+  MidiHeader spareHeader;    // second receive header, queued beside header
   int32_t prepared;          // preparations not yet undone (0 or 1)
   int32_t runningStatus;     // last status byte received
+  uint8_t closing;           // 255 once closing began: buffers are not queued again
 };
 
 struct OutPort {

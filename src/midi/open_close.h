@@ -1,0 +1,25 @@
+// Opening the configured ports at start and closing every port at exit.
+#pragma once
+
+// Failure counts of the opening sequence.
+struct PortFailures {
+  int outputs;  // outputs OUT1..OUTn that did not open (0..16)
+  int inputs;   // inputs IN1..INm that did not open (0..16)
+};
+
+// Resolves and opens OUT1..OUTn, then IN1..INm (n, m: outPortCount,
+// inPortCount), clearing the failed flag of each port that opened.
+PortFailures openConfiguredPorts(void);
+
+// Opens output k on a device (comPort 0; deviceId -1 = the MIDI mapper) or on
+// serial port comPort (1..99). 0 or -1.
+int openOutPort(int k, int deviceId, int comPort);
+// Opens input k on device deviceId and queues its receive buffer. 0 or -1.
+int openInPort(int k, int deviceId);
+
+// Exit handler, registered by the first open: closes inputs m-1..0, then
+// outputs n-1..0. Sends nothing to the outputs.
+void closeAllPorts(void);
+
+// Start value: closeAllPorts not registered.
+void resetOpenCloseState(void);

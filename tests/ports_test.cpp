@@ -1,0 +1,301 @@
+// Port table: device lookups, name classification, the opening sequence with
+// its failure counts and pauses, and the closing order at exit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/exit.h"
+#include "midi/devices.h"
+#include "midi/open_close.h"
+#include "midi/os_midi.h"
+#include "midi/senders.h"
+#include "ports_fixture.h"
+
+using PortsLookup = PortsFixture;
+using PortsResolve = PortsFixture;
+using PortsOpen = PortsFixture;
+using PortsClose = PortsFixture;
+
+TEST_F(PortsLookup, CompleteMatchWinsOverHeadingAndHeadingOverPartial) {
+  simAddMidiIn("USB MIDI Interface");
+  simAddMidiIn("usb midi");
+  simAddMidiOut("USB MIDI Interface");
+  simAddMidiOut("usb midi");
+  EXPECT_EQ(findInDevice("usb midi"), 1);
+  EXPECT_EQ(findOutDevice("usb midi"), 1);
+  EXPECT_EQ(findInDevice("USB MIDI"), 0) << "no complete match: the heading match of index 0";
+
+  simReset();
+  simAddMidiOut("Synth MIDI Port");
+  simAddMidiOut("midi out");
+  EXPECT_EQ(findOutDevice("MIDI"), 1) << "a heading match wins over a lower index that only contains the name";
+  EXPECT_EQ(findOutDevice("port"), 0) << "a partial match";
+  EXPECT_EQ(findOutDevice("Ports"), -1);
+}
+
+TEST_F(PortsLookup, LowestIndexWinsWithinAPass) {
+  simAddMidiIn("Keyboard");
+  simAddMidiIn("Keyboard");
+  simAddMidiIn("Big Keyboard 2");
+  simAddMidiIn("Big Keyboard 1");
+  EXPECT_EQ(findInDevice("Keyboard"), 0);
+  EXPECT_EQ(findInDevice("big keyboard"), 2);
+  EXPECT_EQ(findInDevice("board"), 0);
+}
+
+TEST_F(PortsLookup, MakerPassGoesByManufacturerAfterTheNamePasses) {
+  simAddMidiOut("Digital Keyboard", OS_MM_YAMAHA);
+  simAddMidiOut("Sound Module", OS_MM_ROLAND);
+  simAddMidiOut("Workstation", OS_MM_KORG);
+  EXPECT_EQ(findOutDevice("yamaha piano"), 0);
+  EXPECT_EQ(findOutDevice("Roland SC"), 1);
+  EXPECT_EQ(findOutDevice("KORG M1"), 2);
+  EXPECT_EQ(findOutDevice("Casio"), -1);
+  EXPECT_EQ(findOutDevice("piano yamaha"), -1) << "the maker word must begin the name";
+
+  simReset();
+  simAddMidiIn("Digital Keyboard", OS_MM_ROLAND);
+  EXPECT_EQ(findInDevice("yamaha piano"), -1) << "wrong maker";
+  simAddMidiIn("Digital Keyboard", OS_MM_YAMAHA);
+  simAddMidiIn("YAMAHA USB-MIDI", OS_MM_ROLAND);
+  EXPECT_EQ(findInDevice("Yamaha"), 2) << "the heading pass comes before the maker pass";
+}
+
+TEST_F(PortsLookup, LongAndDoubleByteNames) {
+  // Device names are reported with at most 31 bytes.
+  simAddMidiIn("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
+  EXPECT_EQ(findInDevice("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"), 0);
+  EXPECT_EQ(findInDevice("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"), -1) << "longer than every device name";
+  std::string longName(126, 'A');
+  EXPECT_EQ(findInDevice(longName.c_str()), -1);
+
+  // Shift-JIS names compare byte for byte.
+  simAddMidiIn("\x83\x73\x83\x41\x83\x6d USB");  // "piano USB" in katakana
+  EXPECT_EQ(findInDevice("\x83\x73\x83\x41\x83\x6d"), 1);
+  EXPECT_EQ(findInDevice("\x83\x41\x83\x6d"), 1) << "partial match inside a double-byte name";
+  EXPECT_EQ(findInDevice("\x83\x73\x83\x41\x83\x6e"), -1);
+}
+
+TEST_F(PortsLookup, FailedCapabilityQueriesAreSkippedAndNoDeviceGivesMinusOne) {
+  EXPECT_EQ(findInDevice("Anything"), -1);
+  EXPECT_EQ(findOutDevice("Anything"), -1);
+  simAddMidiOut("Synth");
+  simAddMidiOut("Synth");
+  simFailMidiOutCaps(0, OS_MIDI_NODRIVER);
+  EXPECT_EQ(findOutDevice("Synth"), 1);
+  // Every pass asks the devices anew.
+  size_t mark = simMidiCalls().size();
+  EXPECT_EQ(findOutDevice("Nothing"), -1);
+  EXPECT_EQ(countCalls(callsSince(mark), "midiOutCaps 0"), 4);
+  EXPECT_EQ(countCalls(callsSince(mark), "midiOutCount"), 1);
+}
+
+TEST_F(PortsResolve, MapperNamesAndMapperAsADeviceName) {
+  simAddMidiOut("Mapper Synth");
+  for (const char* name : {"midi mapper", "MIDIMAPPER-2", "Midi Mapper (default)"}) {
+    configureOut(1, name);
+    outPorts[1].deviceId = 5;
+    EXPECT_EQ(resolveOutName(1), 0) << name;
+    EXPECT_EQ(outPorts[1].deviceId, kMidiMapper) << name;
+    EXPECT_EQ(outPorts[1].comPort, 0) << name;
+  }
+  configureOut(1, "Mapper");
+  EXPECT_EQ(resolveOutName(1), 0);
+  EXPECT_EQ(outPorts[1].deviceId, 0) << "'Mapper' is looked up as a device name";
+  configureOut(1, "MIDI MAP");
+  EXPECT_EQ(resolveOutName(1), -1);
+  EXPECT_EQ(outPorts[1].deviceId, -1);
+}
+
+TEST_F(PortsResolve, OutputSerialPortsComeFromTheNameAlone) {
+  simAddMidiOut("COM3 Synth");
+  struct Case {
+    const char* name;  // configured name
+    int comPort;       // serial port it gives
+  } cases[] = {{"COM3", 3}, {"com7", 7}, {"COM99", 99}, {"COM 12", 12}, {"COMPUTER SYNTH", 1},
+               {"Composer", 1}, {"COM", 1}, {"COM0", 1}, {"COM100", 1}, {"COM-3", 1}};
+  for (const Case& c : cases) {
+    configureOut(0, c.name);
+    size_t mark = simMidiCalls().size();
+    EXPECT_EQ(resolveOutName(0), 0) << c.name;
+    EXPECT_EQ(outPorts[0].comPort, c.comPort) << c.name;
+    EXPECT_EQ(outPorts[0].deviceId, 0) << c.name;
+    EXPECT_TRUE(callsSince(mark).empty()) << c.name << ": no device lookup";
+  }
+  // A serial port number left from the settings is not used.
+  configureOut(0, "Synth");
+  outPorts[0].comPort = 4;
+  EXPECT_EQ(resolveOutName(0), 0);
+  EXPECT_EQ(outPorts[0].comPort, 0);
+}
+
+TEST_F(PortsResolve, InputNames) {
+  simAddMidiIn("Composer");
+  simAddMidiIn("Keyboard");
+  configureIn(0, "COM3");
+  size_t mark = simMidiCalls().size();
+  EXPECT_EQ(resolveInName(0), kInFailed) << "serial ports carry no input";
+  EXPECT_TRUE(callsSince(mark).empty());
+  configureIn(0, "Composer");
+  EXPECT_EQ(resolveInName(0), kInDevice);
+  EXPECT_EQ(inPorts[0].deviceId, 0);
+  configureIn(0, "com0");
+  EXPECT_EQ(resolveInName(0), kInFailed) << "looked up, not refused, and not found";
+  configureIn(0, "keyb");
+  inPorts[0].deviceId = 0;  // the failed lookup left -1
+  EXPECT_EQ(resolveInName(0), kInDevice);
+  EXPECT_EQ(inPorts[0].deviceId, 1);
+  configureIn(0, "");
+  inPorts[0].deviceId = 0;
+  EXPECT_EQ(resolveInName(0), kInFailed);
+  EXPECT_EQ(inPorts[0].failed, 255);
+  configureIn(0, "Anything");
+  inPorts[0].deviceId = -1;
+  EXPECT_EQ(resolveInName(0), kInVirtual);
+  EXPECT_EQ(inPorts[0].failed, 0);
+}
+
+TEST_F(PortsOpen, NothingConfiguredOpensNothing) {
+  outPortCount = 0;
+  PortFailures f = openConfiguredPorts();
+  EXPECT_EQ(f.outputs, 0);
+  EXPECT_EQ(f.inputs, 0);
+  EXPECT_EQ(simPauses(), (std::vector<int>{50, 50}));
+  EXPECT_EQ(countCalls(simMidiCalls(), "midiOutOpen"), 0);
+}
+
+TEST_F(PortsOpen, AllPortsOpenWithTheirPauses) {
+  simAddMidiOut("Synth");
+  simAddMidiIn("Keyboard");
+  configureOut(0, "MIDI Mapper");
+  configureOut(1, "synth");
+  configureIn(0, "Keyboard");
+  outPortCount = 2;
+  inPortCount = 1;
+  PortFailures f = openConfiguredPorts();
+  EXPECT_EQ(f.outputs, 0);
+  EXPECT_EQ(f.inputs, 0);
+  EXPECT_EQ(simPauses(), (std::vector<int>{50, 50, 50, 50, 50}));
+  for (int k = 0; k < 2; k++) {
+    EXPECT_EQ(outPorts[k].failed, 0);
+    EXPECT_EQ(outPorts[k].disabled, 0);
+    EXPECT_EQ(outPorts[k].lastStatus, -1);
+  }
+  EXPECT_EQ(outPorts[0].openDeviceId, kMidiMapper);
+  EXPECT_EQ(outPorts[1].openDeviceId, 0);
+  EXPECT_EQ(inPorts[0].failed, 0);
+  EXPECT_TRUE(simMidiInIsOpen(0));
+  EXPECT_EQ(simMidiInQueuedBuffers(0), 2) << "both receive buffers queued";
+  EXPECT_EQ(inPorts[0].header.bufferLength, static_cast<uint32_t>(kMidiBufferSize));
+  EXPECT_EQ(outPorts[2].disabled, 255) << "OUT3 is not handled";
+}
+
+TEST_F(PortsOpen, NotFoundAndRefusedNamesFailWithoutPauses) {
+  simAddMidiOut("Synth");
+  simAddMidiIn("Keyboard");
+  configureOut(0, "No Such Synth");
+  configureIn(0, "COM2");
+  inPortCount = 1;
+  PortFailures f = openConfiguredPorts();
+  EXPECT_EQ(f.outputs, 1);
+  EXPECT_EQ(f.inputs, 1);
+  EXPECT_EQ(outPorts[0].failed, 255);
+  EXPECT_EQ(outPorts[0].disabled, 255);
+  EXPECT_EQ(inPorts[0].failed, 255);
+  EXPECT_EQ(simPauses(), (std::vector<int>{50, 50}));
+}
+
+TEST_F(PortsOpen, OpenFailuresPauseAndPumpAndCount) {
+  simAddMidiOut("Synth");
+  simAddMidiIn("Keyboard");
+  simFailMidiOutOpen(0, OS_MIDI_ALLOCATED);
+  simFailMidiInOpen(0, OS_MIDI_ALLOCATED);
+  configureOut(0, "Synth");
+  configureOut(1, "COM4");  // no such serial port
+  configureIn(0, "Keyboard");
+  configureIn(1, "Virtual");
+  inPorts[1].deviceId = -1;
+  outPortCount = 2;
+  inPortCount = 2;
+  simSetLanguage(1041);
+  PortFailures f = openConfiguredPorts();
+  EXPECT_EQ(f.outputs, 2);
+  EXPECT_EQ(f.inputs, 1);
+  EXPECT_EQ(simPauses(), (std::vector<int>{200, 200, 50, 200, 200, 50, 50, 200, 200, 50, 50}));
+  EXPECT_EQ(outPorts[0].disabled, 255);
+  EXPECT_EQ(outPorts[1].disabled, 255);
+  EXPECT_EQ(inPorts[0].failed, 255);
+  EXPECT_EQ(inPorts[1].failed, 0) << "a virtual input counts as opened";
+  EXPECT_FALSE(simMidiInIsOpen(0));
+}
+
+TEST_F(PortsOpen, GapInTheNumberingAndTheMapperWithoutDevices) {
+  // OUT1 and OUT3 configured: start-up counts two, so OUT2 is handled with an
+  // empty name and OUT3 never; the mapper needs at least one output device.
+  configureOut(0, "MIDI Mapper");
+  configureOut(2, "MIDI Mapper");
+  outPortCount = 2;
+  PortFailures f = openConfiguredPorts();
+  EXPECT_EQ(f.outputs, 2);
+  EXPECT_EQ(countCalls(simMidiCalls(), "midiOutOpen"), 0) << "no output device: not even the mapper is tried";
+  EXPECT_EQ(simPauses(), (std::vector<int>{200, 200, 50, 50, 50}));
+  EXPECT_EQ(outPorts[1].failed, 255);
+  EXPECT_EQ(outPorts[2].failed, 255);
+}
+
+TEST_F(PortsOpen, InputOpenStepsFailCleanly) {
+  simAddMidiIn("Keyboard");
+  simAddMidiIn("Other");
+  EXPECT_EQ(openInPort(0, 5), -1) << "index beyond the devices";
+  EXPECT_EQ(countCalls(simMidiCalls(), "midiInOpen"), 0);
+  EXPECT_EQ(openInPort(0, 0), 0);
+  EXPECT_EQ(inPorts[0].prepared, 1);
+  EXPECT_EQ(openInPort(1, 0), -1) << "the device is held by IN1";
+  EXPECT_EQ(inPorts[1].handle, 0);
+}
+
+TEST_F(PortsClose, InputsBeforeOutputsHighestFirst) {
+  simAddMidiOut("Synth A");
+  simAddMidiOut("Synth B");
+  simAddMidiIn("Keys A");
+  simAddMidiIn("Keys B");
+  simAddSerialPort(3);
+  configureOut(0, "Synth A");
+  configureOut(1, "COM3");
+  configureOut(2, "Synth B");
+  configureIn(0, "Keys A");
+  configureIn(1, "Keys B");
+  outPortCount = 3;
+  inPortCount = 2;
+  PortFailures f = openConfiguredPorts();
+  ASSERT_EQ(f.outputs + f.inputs, 0);
+  size_t mark = simMidiCalls().size();
+  simClearPauses();
+  EXPECT_THROW(exitProgram(0), SimExit);
+  std::vector<std::string> expected = {
+      // The serial closer was registered after the port closer: it runs first.
+      "serialClose COM3",
+      "midiInReset 1", "midiInUnprepare 1", "midiInUnprepare 1", "midiInClose 1",
+      "midiInReset 0", "midiInUnprepare 0", "midiInUnprepare 0", "midiInClose 0",
+      "midiOutClose 1", "midiOutClose 0"};
+  EXPECT_EQ(callsSince(mark), expected);
+  EXPECT_EQ(simPauses(), (std::vector<int>{500}));
+  EXPECT_EQ(inPorts[0].header.data, nullptr) << "the input buffers are released";
+  EXPECT_FALSE(simMidiInIsOpen(1));
+  EXPECT_FALSE(simSerialIsOpen(3));
+}
+
+TEST_F(PortsClose, UnpreparesALongMessageHeaderAndSendsNothing) {
+  simAddMidiOut("Synth");
+  ASSERT_EQ(openOutPort(0, 0, 0), 0);
+  const uint8_t data[] = {0x43, 0x10, 0xF7};
+  ASSERT_EQ(sendLong(0, 0xF0, data, 3), 0);
+  size_t mark = simMidiCalls().size();
+  EXPECT_THROW(exitProgram(0), SimExit);
+  EXPECT_EQ(callsSince(mark), (std::vector<std::string>{"midiOutUnprepare 0", "midiOutClose 0"}));
+  EXPECT_EQ(simMidiOutEvents(0).size(), 1u);
+  // A send that still comes after the closing fails and changes nothing.
+  EXPECT_EQ(sendShort(0, 0x90, 0x3C, 0x64), -1);
+  EXPECT_EQ(simMidiOutEvents(0).size(), 1u);
+}
