@@ -1,0 +1,176 @@
+// Key drawing: every key is built from rectangle fills that go to the back
+// buffer and, shifted by the scroll offsets, straight to the window, so a key
+// change shows at once and the back buffer keeps the whole picture. Nothing
+// here allocates: drawing runs for every note on the MIDI callback thread.
+#include "display/drawing.h"
+
+#include <cassert>
+#include <mutex>
+
+#include "display/geometry.h"
+#include "display/os_window.h"
+#include "display/scrolling.h"
+#include "display/settings.h"
+#include "display/window.h"
+#include "engine/tables.h"
+
+namespace {
+
+struct Rgb {
+  uint8_t r;  // red
+  uint8_t g;  // green
+  uint8_t b;  // blue
+};
+
+const Rgb kBlack = {0, 0, 0};
+
+// Interior colours by look (Off, Sustained, On).
+const Rgb kWhiteKey[3] = {{255, 255, 255}, {255, 180, 180}, {255, 120, 120}};
+const Rgb kBlackKey[3] = {{80, 80, 80}, {170, 80, 80}, {250, 100, 100}};
+
+// A key's outline in units from its octave's left edge: the upper part a..b
+// and, for a white key, the lower part c..d.
+struct KeyForm {
+  int a;  // upper part, left
+  int b;  // upper part, right
+  int c;  // lower part, left (white keys)
+  int d;  // lower part, right (white keys)
+};
+
+const KeyForm kNormalForm[12] = {
+    {0, 9, 0, 14},   {9, 17, 0, 0},   {17, 25, 14, 28}, {25, 33, 0, 0},
+    {33, 42, 28, 42}, {42, 50, 42, 56}, {50, 58, 0, 0},   {58, 66, 56, 70},
+    {66, 74, 0, 0},   {74, 82, 70, 84}, {82, 90, 0, 0},   {90, 98, 84, 98}};
+
+// End keys have no black key beside them at the open end.
+const KeyForm kFirstForm[12] = {
+    {0, 9, 0, 14},   {0, 0, 0, 0}, {14, 25, 14, 28}, {0, 0, 0, 0},
+    {28, 42, 28, 42}, {42, 50, 42, 56}, {0, 0, 0, 0}, {56, 66, 56, 70},
+    {0, 0, 0, 0},     {70, 82, 70, 84}, {0, 0, 0, 0}, {84, 98, 84, 98}};
+const KeyForm kLastForm[12] = {
+    {0, 14, 0, 14},  {0, 0, 0, 0}, {17, 28, 14, 28}, {0, 0, 0, 0},
+    {33, 42, 28, 42}, {42, 56, 42, 56}, {0, 0, 0, 0}, {58, 70, 56, 70},
+    {0, 0, 0, 0},     {74, 84, 70, 84}, {0, 0, 0, 0}, {90, 98, 84, 98}};
+
+bool isBlack(int n) { return n == 1 || n == 3 || n == 6 || n == 8 || n == 10; }
+
+// The fill itself; the caller holds displayLock. Surfaces that are not there
+// (no window yet, or being torn down) are skipped.
+void fill(int x1, int y1, int x2, int y2, Rgb c) {
+  if (backBuffer != 0) {
+    OsRect r = {x1, y1, x2 + 1, y2 + 1};
+    osFillRect(backBuffer, &r, c.r, c.g, c.b);
+  }
+  if (windowSurface != 0) {
+    int sx = scrollX;
+    int sy = scrollY;
+    OsRect r = {x1 - sx, y1 - sy, x2 + 1 - sx, y2 + 1 - sy};
+    osFillRect(windowSurface, &r, c.r, c.g, c.b);
+  }
+}
+
+void hl(int x1, int x2, int y, Rgb c) { fill(x1, y, x2, y, c); }
+void vl(int x, int y1, int y2, Rgb c) { fill(x, y1, x, y2, c); }
+
+// drawKey with displayLock held.
+int drawKeyLocked(int channel, int note, int look) {
+  int o = note / 12;
+  int n = note % 12;
+  if (o < fromOct || (o == fromOct && n < fromNote)) return 1;
+  if (o > toOct || (o == toOct && n > toNote)) return 1;
+
+  int T = 0;
+  if (!singleColumnMode()) {
+    assert(channel >= 0 && channel < kChannelCount);
+    if (channel < 0 || channel >= kChannelCount) return 2;
+    int k = channelColumn[channel];
+    if (k < 0) return 2;
+    if (k >= 16) return -2;
+    T = columnTop[k];
+  }
+
+  int shade = look == kLookOff ? 0 : look == kLookSustained ? 1 : 2;
+  bool black = isBlack(n);
+  Rgb colour = black ? kBlackKey[shade] : kWhiteKey[shade];
+
+  const KeyForm& form = (o == fromOct && n == fromNote) ? kFirstForm[n]
+                        : (o == toOct && n == toNote)   ? kLastForm[n]
+                                                        : kNormalForm[n];
+  int mx = unitX();
+  int base = o * 98;
+  auto X = [&](int u) { return (base + u) * mx - gxleft; };
+  int M = MagY;
+
+  if (black) {
+    int x0 = X(form.a);
+    int x1 = X(form.a + 8);
+    hl(x0, x1, T, kBlack);
+    vl(x0, T, T + 3 * M, kBlack);
+    vl(x1, T, T + 3 * M, kBlack);
+    fill(x0 + 1, T + 1, x1 - 1, T + 3 * M - 1, colour);
+    hl(x0, x1, T + 3 * M, kBlack);
+    return 0;
+  }
+
+  int u0 = X(form.a);
+  int u1 = X(form.b);
+  int l0 = X(form.c);
+  int l1 = X(form.d);
+  int bottom = T + 5 * M - (look == kLookOff ? 0 : pressDepth);
+  hl(u0, u1, T, kBlack);
+  vl(u0, T, T + 3 * M, kBlack);
+  vl(u1, T, T + 3 * M, kBlack);
+  fill(u0 + 1, T + 1, u1 - 1, T + 3 * M, colour);
+  if (l0 < u0) hl(l0, u0, T + 3 * M, kBlack);
+  if (u1 < l1) hl(u1, l1, T + 3 * M, kBlack);
+  vl(l0, T + 3 * M, bottom, kBlack);
+  vl(l1, T + 3 * M, bottom, kBlack);
+  fill(l0 + 1, T + 3 * M + 1, l1 - 1, bottom - 1, colour);
+  hl(l0, l1, bottom, kBlack);
+  if (look != kLookOff) fill(l0, bottom, l1, T + 5 * M, kBlack);
+  return 0;
+}
+
+// Every key of one column Off, the first key once more at the end.
+void drawColumn(int channel) {
+  for (int note = firstDisplayedNote; note <= lastDisplayedNote; note++) drawKeyLocked(channel, note, kLookOff);
+  drawKeyLocked(channel, firstDisplayedNote, kLookOff);
+}
+
+}  // namespace
+
+void fillRect(int x1, int y1, int x2, int y2, uint8_t r, uint8_t g, uint8_t b) {
+  std::lock_guard<std::mutex> hold(displayLock);
+  fill(x1, y1, x2, y2, Rgb{r, g, b});
+}
+
+void hLine(int x1, int x2, int y, uint8_t r, uint8_t g, uint8_t b) { fillRect(x1, y, x2, y, r, g, b); }
+
+void vLine(int x, int y1, int y2, uint8_t r, uint8_t g, uint8_t b) { fillRect(x, y1, x, y2, r, g, b); }
+
+int drawKey(int channel, int note, int look) {
+  std::lock_guard<std::mutex> hold(displayLock);
+  return drawKeyLocked(channel, note, look);
+}
+
+void drawKeyboardLocked(void) {
+  if (singleColumnMode()) {
+    drawColumn(0);
+    return;
+  }
+  int count = maxcolumns > 16 ? 16 : maxcolumns;
+  for (int i = 0; i < count; i++) {
+    int c = columnChannel[i];
+    if (c < 0 || c >= kChannelCount) continue;
+    drawColumn(c);
+    if (i != count - 1 && columnGap >= 1) {
+      int y = columnTop[i] + columnHeight[i];
+      fill(0, y, gxright - gxleft - 1, y + columnGap - 1, kBlack);
+    }
+  }
+}
+
+void drawKeyboard(void) {
+  std::lock_guard<std::mutex> hold(displayLock);
+  drawKeyboardLocked();
+}

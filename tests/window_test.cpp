@@ -1,0 +1,333 @@
+// The keyboard window: start-up form, fitting to the keyboard, painting, the
+// key and pointer events it records, closing, and a relayout from the MIDI
+// thread while the window thread draws.
+#include <atomic>
+#include <thread>
+
+#include "display_fixture.h"
+
+namespace {
+
+int keyDowns[256];
+int keyUps[256];
+int countDown(int vk) {
+  keyDowns[vk & 0xFF]++;
+  return 0;
+}
+int countUp(int vk) {
+  keyUps[vk & 0xFF]++;
+  return 0;
+}
+
+}  // namespace
+
+class Window : public DisplayTest {
+ protected:
+  void SetUp() override {
+    DisplayTest::SetUp();
+    for (int i = 0; i < 256; i++) keyDowns[i] = keyUps[i] = 0;
+  }
+  // Outer size for a client area, with the sim's frame.
+  static int outerWidth(int client) { return client + 2 * 4; }
+  static int outerHeight(int client) { return client + 23 + 2 * 4; }
+};
+
+TEST_F(Window, StartUpFormIsTopmostAndPaintsWhite) {
+  ASSERT_EQ(createKeyboardWindow(385, 50, "Notalumen: initializing ... "), 0);
+  EXPECT_EQ(windowState, -1);
+  pump();
+  int cw = 0, ch = 0;
+  simClientSize(&cw, &ch);
+  EXPECT_EQ(cw, 385);
+  EXPECT_EQ(ch, 50);
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
+  EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
+  EXPECT_EQ(simWindowTitle(), "Notalumen: initializing ... ");
+  EXPECT_TRUE(simWindowTopmost());
+  EXPECT_TRUE(simWindowAcceptsDrops());
+  EXPECT_EQ(simConsoleFlushes(), 1);
+  int bw = 0, bh = 0;
+  bufferSize(&bw, &bh);
+  EXPECT_EQ(bw, 385);
+  EXPECT_EQ(bh, 82);
+
+  fillRect(0, 0, 384, 49, 255, 255, 255);
+  dropTopmost();
+  EXPECT_FALSE(simWindowTopmost());
+  for (int y = 0; y < 50; y++) {
+    for (int x = 0; x < 385; x++) ASSERT_EQ(client(x, y), kWhiteOff) << x << "," << y;
+  }
+  EXPECT_EQ(buffer(0, 50), kBlackPixel);
+
+  EXPECT_EQ(createKeyboardWindow(385, 50, "again"), -1);
+  EXPECT_EQ(simWindowTitle(), "Notalumen: initializing ... ");
+}
+
+TEST_F(Window, FitsTheDefaultKeyboardWithoutBars) {
+  openKeyboard();
+  setWindowTitle("Notalumen ");
+  int cw = 0, ch = 0;
+  simClientSize(&cw, &ch);
+  EXPECT_EQ(cw, 407);
+  EXPECT_EQ(ch, 50);
+  EXPECT_EQ(keyboardWidth, 407);
+  EXPECT_EQ(keyboardHeight, 50);
+  EXPECT_EQ(fitWidth, outerWidth(407));
+  EXPECT_EQ(fitHeight, outerHeight(50));
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
+  EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
+  EXPECT_FALSE(simWindowTopmost());
+  EXPECT_EQ(simWindowTitle(), "Notalumen ");
+  EXPECT_EQ(clientMismatches(0, 0), 0);
+  int mw = 0, mh = 0;
+  simMaximizedSize(&mw, &mh);
+  EXPECT_EQ(mw, fitWidth);
+  EXPECT_EQ(mh, fitHeight);
+}
+
+TEST_F(Window, KeyboardWiderThanTheWorkAreaTakesItsWidthAtItsCorner) {
+  simSetWorkArea(100, 50, 1100, 850);
+  MagX = 3;  // 1219 pixels wide
+  openKeyboard();
+  int l, t, r, b;
+  simWindowRect(&l, &t, &r, &b);
+  EXPECT_EQ(l, 100);
+  EXPECT_EQ(t, 50);
+  EXPECT_EQ(r - l, 1000);
+  EXPECT_EQ(b - t, outerHeight(50));
+  EXPECT_EQ(fitWidth, 1000);
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
+  EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
+  EXPECT_EQ(scrollX, 0);
+  EXPECT_EQ(clientMismatches(0, 0), 0);
+}
+
+TEST_F(Window, KeyboardAlmostLeftOfTheWorkAreaIsMovedBack) {
+  openKeyboard();
+  simSetWorkArea(600, 0, 1920, 1040);  // the window now lies left of it
+  ASSERT_EQ(resizeKeyboardWindow(407, 50), 0);
+  int l, t, r, b;
+  simWindowRect(&l, &t, &r, &b);
+  EXPECT_EQ(l, 600);
+  EXPECT_EQ(t, 0);
+}
+
+TEST_F(Window, RepaintCopiesTheBackBuffer) {
+  openKeyboard();
+  drawKey(0, 60, kLookOn);
+  OsRect spoil = {0, 0, 407, 50};
+  osFillRect(windowSurface, &spoil, 1, 2, 3);  // as if another window had covered it
+  simPostMessage(OS_WM_PAINT, 0, 0);
+  pump();
+  EXPECT_EQ(clientMismatches(0, 0), 0);
+  EXPECT_EQ(client(298, 40), kWhiteOn);
+  EXPECT_FALSE(simWindowNeedsPaint());
+}
+
+TEST_F(Window, HeldKeyReachesTheEngineOnce) {
+  openKeyboard();
+  keyDownHandler = countDown;
+  keyUpHandler = countUp;
+  for (int i = 0; i < 5; i++) simPostKey(0x41, true);
+  pump();
+  EXPECT_EQ(keyDowns[0x41], 1);
+  EXPECT_EQ(keyUps[0x41], 0);
+  EXPECT_EQ(takeKeyCode(), 0x41);
+  simPostKey(0x41, false);
+  simPostKey(0x41, false);
+  pump();
+  EXPECT_EQ(keyUps[0x41], 1);
+  EXPECT_EQ(peekKeyCode(), 0) << "a key up leaves the code alone";
+  simPostKey(0x41, true);
+  pump();
+  EXPECT_EQ(keyDowns[0x41], 2);
+}
+
+TEST_F(Window, NavigationKeysCarryTheModifiers) {
+  openKeyboard();
+  keyDownHandler = countDown;
+  keyUpHandler = countUp;
+  simPostKey(0x24, true);  // Home
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x124);
+  simPostKey(0x24, false);
+  simPostKey(0x10, true);
+  simPostKey(0x24, true);
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x224);
+  simPostKey(0x24, false);
+  simPostKey(0x11, true);
+  simPostKey(0x24, true);
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x424) << "Ctrl+Shift+Home";
+  simPostKey(0x10, false);
+  simPostKey(0x24, false);
+  simPostKey(0x2E, true);  // Delete with Ctrl
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x32E);
+  simPostKey(0x11, false);
+  simPostKey(0x2E, false);
+  simPostKey(0x20, true);  // space is not one of them
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x20);
+  EXPECT_EQ(keyDowns[0x24], 3);
+  EXPECT_EQ(keyUps[0x24], 3);
+  EXPECT_EQ(keyDowns[0x10], 1);
+  EXPECT_EQ(keyDowns[0x11], 1);
+}
+
+TEST_F(Window, CharactersAndAltLetters) {
+  openKeyboard();
+  simPostMessage(OS_WM_CHAR, '=', 0);
+  pump();
+  EXPECT_EQ(peekKeyCode(), '=');
+  EXPECT_EQ(takeKeyCode(), '=');
+  EXPECT_EQ(takeKeyCode(), 0);
+  simPostMessage(OS_WM_SYSCHAR, 'a', 0);
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x561);
+  simPostMessage(OS_WM_CHAR, 'x', 0);
+  simPostMessage(OS_WM_SYSCHAR, '1', 0);
+  pump();
+  EXPECT_EQ(takeKeyCode(), 'x') << "Alt+1 leaves the code unchanged";
+  simPostMessage(OS_WM_SYSCHAR, 'A', 0);
+  simPostMessage(OS_WM_SYSCHAR, 'z', 0);
+  pump();
+  EXPECT_EQ(takeKeyCode(), 0x57A);
+}
+
+TEST_F(Window, PressDragAndRelease) {
+  openKeyboard();
+  simPostPointer(OS_WM_LBUTTONDOWN, 100, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_MOUSEMOVE, 120, 41, OS_MK_LBUTTON);
+  pump();
+  int x = 0, y = 0;
+  EXPECT_TRUE(takeLeftPressed(&x, &y));
+  EXPECT_EQ(x, 100);
+  EXPECT_EQ(y, 40);
+  EXPECT_FALSE(takeLeftPressed(nullptr, nullptr));
+  EXPECT_TRUE(takeDragMoved(&x, &y));
+  EXPECT_EQ(x, 120);
+  EXPECT_EQ(y, 41);
+  simPostPointer(OS_WM_LBUTTONUP, 130, 42, 0);
+  simPostPointer(OS_WM_MOUSEMOVE, 140, 42, 0);
+  pump();
+  EXPECT_TRUE(takeLeftReleased(&x, &y));
+  EXPECT_EQ(x, 130);
+  EXPECT_EQ(y, 42);
+  EXPECT_FALSE(takeDragMoved(nullptr, nullptr)) << "no drag without the button";
+}
+
+TEST_F(Window, DragOutOverTheTitleBarEndsWithDragLeft) {
+  openKeyboard();
+  simPostPointer(OS_WM_LBUTTONDOWN, 100, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_MOUSEMOVE, 100, 2, OS_MK_LBUTTON);
+  simPostMessage(OS_WM_NCMOUSEMOVE, 2, 0);
+  simPostMessage(OS_WM_NCMOUSEMOVE, 2, 0);
+  pump();
+  EXPECT_TRUE(takeLeftPressed(nullptr, nullptr));
+  EXPECT_TRUE(takeDragLeft());
+  EXPECT_FALSE(takeDragMoved(nullptr, nullptr)) << "cleared by the move out";
+  EXPECT_FALSE(takeDragLeft()) << "only the first non-client move counts";
+  // The button is released over the title bar: the client area hears nothing,
+  // and coming back with the button up is no drag.
+  simPostPointer(OS_WM_MOUSEMOVE, 100, 20, OS_MK_LBUTTON);
+  pump();
+  EXPECT_FALSE(takeLeftReleased(nullptr, nullptr));
+  EXPECT_FALSE(takeDragMoved(nullptr, nullptr));
+}
+
+TEST_F(Window, PointerPositionsIncludeTheScrollOffsets) {
+  MagX = 3;
+  openKeyboard();
+  simUserResize(2, outerWidth(800), fitHeight);
+  simPostMessage(OS_WM_HSCROLL, 250u << 16 | 4u, 0);
+  pump();
+  ASSERT_EQ(scrollX, 250);
+  simPostPointer(OS_WM_LBUTTONDOWN, 0xFFFF & 10, 40, OS_MK_LBUTTON);
+  pump();
+  int x = 0, y = 0;
+  takeLeftPressed(&x, &y);
+  EXPECT_EQ(x, 260);
+  EXPECT_EQ(y, 40);
+}
+
+TEST_F(Window, OtherButtonsAndTheWheelDoNothing) {
+  openKeyboard();
+  simPostPointer(OS_WM_RBUTTONDOWN, 10, 10, OS_MK_CONTROL | OS_MK_SHIFT);
+  simPostPointer(OS_WM_RBUTTONUP, 10, 10, 0);
+  simPostPointer(OS_WM_MBUTTONDOWN, 10, 10, 0);
+  simPostPointer(OS_WM_MOUSEWHEEL, 10, 10, 0);
+  pump();
+  EXPECT_FALSE(takeLeftPressed(nullptr, nullptr));
+  EXPECT_FALSE(takeLeftReleased(nullptr, nullptr));
+  EXPECT_EQ(peekKeyCode(), 0);
+}
+
+TEST_F(Window, DroppedFilesAreReadAndReleased) {
+  openKeyboard();
+  std::string longName(300, 'n');
+  ASSERT_NE(simDropFiles({"C:\\a.mid", longName.c_str()}), 0);
+  pump();
+  EXPECT_EQ(simOpenDrops(), 0);
+}
+
+TEST_F(Window, CloseDestroysTheWindow) {
+  openKeyboard();
+  simClearPauses();
+  simPostMessage(OS_WM_CLOSE, 0, 0);
+  pump();
+  EXPECT_EQ(windowState, 0);
+  EXPECT_FALSE(simWindowExists());
+  EXPECT_FALSE(simWindowClassRegistered());
+  EXPECT_EQ(simOffscreenCount(), 0);
+  ASSERT_FALSE(simPauses().empty());
+  EXPECT_EQ(simPauses().back(), 100);
+  EXPECT_EQ(destroyKeyboardWindow(), 1);
+  EXPECT_EQ(resizeKeyboardWindow(407, 50), -1);
+  EXPECT_EQ(createKeyboardWindow(385, 50, "again"), 0) << "a new window can be made";
+}
+
+TEST_F(Window, RelayoutFromAnotherThreadNeverWaitsForTheWindowThread) {
+  openKeyboard();
+  std::atomic<bool> done{false};
+  std::thread midi([&] {
+    // The engine appends a column for a newly seen channel, then relays out.
+    {
+      std::lock_guard<std::mutex> hold(displayLock);
+      columnChannel[0] = 0;
+      channelColumn[0] = 0;
+      columnChannel[1] = 9;
+      channelColumn[9] = 1;
+      maxcolumns = 2;
+    }
+    relayoutKeyboard();
+    drawKey(9, 62, kLookOn);
+    done = true;
+  });
+  // The window thread draws keys and does not pump until the relayout is done.
+  int rounds = 0;
+  while (!done || rounds < 50) {
+    drawKey(0, 24 + rounds % 49, rounds % 2 ? kLookOn : kLookOff);
+    rounds++;
+  }
+  midi.join();
+  int bw = 0, bh = 0;
+  bufferSize(&bw, &bh);
+  EXPECT_EQ(bw, 407);
+  EXPECT_EQ(bh, 102);
+  EXPECT_EQ(keyboardHeight, 102);
+  int cw = 0, ch = 0;
+  simClientSize(&cw, &ch);
+  EXPECT_EQ(ch, 50) << "the window is fitted by the window thread";
+  EXPECT_GE(simPendingMessages(), 1);
+
+  pump();
+  simClientSize(&cw, &ch);
+  EXPECT_EQ(cw, 407);
+  EXPECT_EQ(ch, 102);
+  EXPECT_EQ(fitHeight, outerHeight(102));
+  EXPECT_EQ(clientMismatches(0, 0), 0);
+  EXPECT_EQ(buffer(315, 52 + 40), kWhiteOn) << "note 62 of channel 9";
+  EXPECT_EQ(buffer(5, 50), kBlackPixel);
+}
