@@ -1,0 +1,165 @@
+// The input callback as the device drives it: trigger numbers, running status,
+// timing clock, long messages with their receive buffers queued again, and
+// closing.
+#include "midi/input_callback.h"
+
+#include "engine_fixture.h"
+#include "midi/os_midi.h"
+
+namespace {
+
+class InputCallbackTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    EngineFixture::SetUp();
+    openPorts();
+    openWindow();
+  }
+  // Trigger t of input table i plays a program that sends control change
+  // 0xBF 0x50 marker: the marker shows which trigger fired.
+  static void markTrigger(int i, int t, int marker) {
+    int p = 100 + marker;
+    keyProgram[i][t] = static_cast<int16_t>(p);
+    setProgram(i, p, {0xBF, 0x50, marker});
+  }
+  static std::vector<int> markers(int k) {
+    std::vector<int> m;
+    for (uint32_t w : words(k)) {
+      if ((w & 0xFFFF) == 0x50BF) m.push_back(static_cast<int>(w >> 16));
+    }
+    return m;
+  }
+};
+
+TEST_F(InputCallbackTest, TriggerNumbersOfEachKindOfMessage) {
+  markTrigger(1, 60, 1);
+  markTrigger(1, 188, 2);
+  markTrigger(1, 263, 3);
+  markTrigger(1, 384, 4);
+  markTrigger(1, 386, 5);
+  markTrigger(1, 385, 6);
+  markTrigger(1, 387, 7);
+  markTrigger(1, 402, 8);
+  markTrigger(1, 190, 9);
+  in3(1, 0x90, 0x3C, 0x64, 1234);  // note-on 60
+  in3(1, 0x91, 0x3C, 0x00);        // velocity 0: as note-off 60
+  in3(1, 0x81, 0x3C, 0x40);        // note-off 60
+  in3(1, 0xB0, 0x07, 0x64);        // controller 7
+  in3(1, 0xE0, 0x00, 0x40);        // pitch bend
+  in3(1, 0xC5, 0x10, 0);           // program change
+  in3(1, 0xA3, 0x3C, 0x10);        // polyphonic pressure
+  in3(1, 0xD3, 0x10, 0);           // channel pressure
+  in3(1, 0xFE, 0, 0);              // active sensing
+  in3(1, 0x8F, 0x3E, 0);           // note-off 62
+  EXPECT_EQ(markers(0), (std::vector<int>{1, 2, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(markers(0).size(), words(0).size()) << "each message was replaced by its program";
+}
+
+TEST_F(InputCallbackTest, TimingClockNeverReachesTheEngine) {
+  markTrigger(0, 0xF8 + 148, 1);
+  markTrigger(0, 0, 2);
+  in3(0, 0xF8, 0, 0);
+  in3(0, 0xF8, 0x3C, 0x64);
+  simMidiInShort(0, word(0x3C, 0x64), 0);  // running status is the clock now
+  EXPECT_TRUE(simMidiOutEvents(0).empty());
+}
+
+TEST_F(InputCallbackTest, RunningStatusAfterANoteOn) {
+  in3(0, 0x92, 0x3C, 0x64);
+  simMidiInShort(0, word(0x3E, 0x50, 0x77), 0);  // data bytes only; the third byte is not part of it
+  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 0x3C, 0x64), word(0x90, 0x3E, 0x50)}));
+  EXPECT_EQ(keyLook(2, 62), kLookOn);
+  simMidiInShort(0, word(0x3E, 0x00), 0);  // running-status note-off
+  EXPECT_EQ(keyLook(2, 62), kLookOff);
+}
+
+TEST_F(InputCallbackTest, DataBytesBeforeAnyStatusGiveTriggerZeroWithStatusZero) {
+  simMidiInShort(0, word(0x3C, 0x64), 0);
+  EXPECT_TRUE(simMidiOutEvents(0).empty()) << "status 0 without a program: dropped";
+  markTrigger(1, 0, 4);
+  simMidiInShort(1, word(0x3C, 0x64), 0);
+  EXPECT_EQ(markers(0), (std::vector<int>{4}));
+}
+
+TEST_F(InputCallbackTest, RunningStatusIsKeptPerInput) {
+  in3(0, 0x90, 0x3C, 0x64);
+  in3(1, 0xB1, 0x07, 0x10);
+  simMidiInShort(0, word(0x40, 0x64), 0);
+  simMidiInShort(1, word(0x0A, 0x20), 0);
+  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 0x3C, 0x64), word(0xB1, 0x07, 0x10), word(0x90, 0x40, 0x64),
+                                             word(0xB1, 0x0A, 0x20)}));
+}
+
+TEST_F(InputCallbackTest, DataBytesWithBitSevenSetAreCutToSevenBits) {
+  in3(0, 0x90, 0xBC, 0xE4);
+  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 0x3C, 0x64)}));
+  EXPECT_EQ(keyLook(0, 60), kLookOn);
+}
+
+TEST_F(InputCallbackTest, ErrorsAndUnknownHandlesAreIgnored) {
+  simMidiInError(0, word(0x90, 0x3C, 0x64), 0);
+  midiInCallback(0x7777, OS_MIM_DATA, 0, word(0x90, 0x3C, 0x64), 0);
+  midiInCallback(inPorts[0].handle, OS_MIM_LONGDATA, 0, 0, 0);  // a header that is not ours
+  for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty());
+}
+
+TEST_F(InputCallbackTest, ExclusiveMessageIsRoutedFromTheReceiveBuffer) {
+  const uint8_t sysex[] = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+  ASSERT_TRUE(simMidiInLong(0, sysex, 9, 55));
+  for (int k = 0; k < 3; k++) {
+    EXPECT_EQ(longs(k), (std::vector<std::vector<uint8_t>>{std::vector<uint8_t>(sysex, sysex + 9)})) << k;
+  }
+  EXPECT_EQ(maxcolumns, 0);
+}
+
+TEST_F(InputCallbackTest, EveryExclusiveMessageIsReceivedNotOnlyTheFirst) {
+  const uint8_t first[] = {0xF0, 0x41, 0x10, 0x42, 0x12, 0xF7};
+  const uint8_t second[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  for (int round = 0; round < 3; round++) {
+    EXPECT_TRUE(simMidiInLong(0, first, 6, 0));
+    EXPECT_TRUE(simMidiInLong(0, second, 6, 0));
+  }
+  EXPECT_TRUE(simMidiInLong(1, second, 6, 0));
+  std::vector<std::vector<uint8_t>> expected;
+  for (int round = 0; round < 3; round++) {
+    expected.push_back({first, first + 6});
+    expected.push_back({second, second + 6});
+  }
+  expected.push_back({second, second + 6});
+  EXPECT_EQ(longs(0), expected);
+  EXPECT_EQ(longs(2), expected);
+  EXPECT_EQ(simMidiInQueuedBuffers(0), 2) << "both receive buffers are queued again";
+}
+
+TEST_F(InputCallbackTest, ALongErrorLeavesTheInputReceiving) {
+  const uint8_t broken[] = {0xF0, 0x41, 0x10};
+  const uint8_t whole[] = {0xF0, 0x41, 0x10, 0xF7};
+  EXPECT_TRUE(simMidiInLongError(0, broken, 3, 0));
+  EXPECT_TRUE(simMidiInLong(0, whole, 4, 0));
+  EXPECT_TRUE(simMidiInLong(0, whole, 4, 0));
+  EXPECT_EQ(longs(0), (std::vector<std::vector<uint8_t>>{{whole, whole + 4}, {whole, whole + 4}}));
+  EXPECT_EQ(simMidiInQueuedBuffers(0), 2);
+}
+
+TEST_F(InputCallbackTest, AMessageLongerThanOneBufferArrivesWhole) {
+  std::vector<uint8_t> big = {0xF0};
+  for (int i = 0; i < 12000; i++) big.push_back(static_cast<uint8_t>(i % 128));
+  big.push_back(0xF7);
+  ASSERT_TRUE(simMidiInLong(0, big.data(), static_cast<int>(big.size()), 0));
+  std::vector<uint8_t> received;
+  for (const std::vector<uint8_t>& part : longs(1)) received.insert(received.end(), part.begin(), part.end());
+  EXPECT_EQ(received, big);
+  EXPECT_EQ(longs(1).size(), 2u);
+}
+
+TEST_F(InputCallbackTest, ClosingHandsTheBuffersBackForGood) {
+  const uint8_t sysex[] = {0xF0, 0x43, 0x10, 0xF7};
+  simMidiInLong(0, sysex, 4, 0);
+  closeAllPorts();
+  EXPECT_FALSE(simMidiInIsOpen(0)) << "nothing queued again: the input closes";
+  EXPECT_FALSE(simMidiInIsOpen(1));
+  EXPECT_EQ(simMidiInQueuedBuffers(0), 0);
+  EXPECT_EQ(longs(0).size(), 1u) << "the returned buffers carry nothing on";
+}
+
+}  // namespace
