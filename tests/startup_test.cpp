@@ -88,7 +88,8 @@ TEST_F(Startup, ListWritesTheTemplateBesideTheProgram) {
   } catch (const SimExit& e) {
     EXPECT_EQ(e.code, 0);
   }
-  EXPECT_EQ(simPauses(), (std::vector<int>{500, 100}));
+  // The first pause, the pause after writing, and the window's tear-down.
+  EXPECT_EQ(simPauses(), (std::vector<int>{500, 100, 100}));
   std::string written = readHostFile("sonrack.ini");
   EXPECT_EQ(written.substr(0, 30), "// --- MIDI IN: 0 device(s).\r\n");
   EXPECT_NE(written.find("-nMin=21 -nMax=108   // (noteMin-noteMax) - display note range 0-127 \r\n"),

@@ -3,6 +3,10 @@
 
 #include "app/exit.h"
 #include "app/log.h"
+#include "app/pump.h"
+#include "display/window.h"
+#include "midi/open_close.h"
+#include "midi/serial.h"
 #include "config/program_tables.h"
 #include "display/settings.h"
 #include "engine/tables.h"
@@ -25,10 +29,14 @@ int mouseChannel = -1;
 void resetGlobalState(void) {
   resetExitHandlers();
   resetFileChannels();
+  resetPump();
+  resetOpenCloseState();
+  resetSerialState();
   resetPortTables();
   resetProgramTables();
   resetEngineTables();
   resetDisplaySettings();
+  resetKeyboardDisplay();
   settingsMissing = 0;
   DispLevel = 0;
   consoleMode = 0;

@@ -6,7 +6,21 @@
 #include "app/exit.h"
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/main_loop.h"
 #include "app/os_system.h"
+#include "app/pump.h"
+#include "config/program_reader.h"
+#include "config/settings.h"
+#include "display/drawing.h"
+#include "display/geometry.h"
+#include "display/settings.h"
+#include "display/window.h"
+#include "engine/engine.h"
+#include "engine/tables.h"
+#include "midi/open_close.h"
+#include "midi/port_report.h"
+#include "midi/ports.h"
+#include "midi/template.h"
 #include "support/os_files.h"
 #include "support/paths.h"
 
@@ -67,11 +81,111 @@ void startupPaths(void) {
 
 void startupFirstScan(void) { firstCommandLineScan(); }
 
-void notalumenMain(void) {
+namespace {
+
+const char kCaption[] = "Notalumen";
+const int kJapanese = 1041;
+
+void destroyWindowAtExit(void) { destroyKeyboardWindow(); }
+
+// Shows one of the start-up messages in the user's language; returns the answer.
+int showMessage(const char* english, const char* japanese, unsigned flags) {
+  return osMessageBox(osUserLanguage() == kJapanese ? japanese : english, kCaption, flags);
+}
+
+}  // namespace
+
+void startupWindow(void) {
+  createKeyboardWindow(385, 50, "Notalumen: initializing ... ");
+  registerExitHandler(destroyWindowAtExit);
+  fillRect(0, 0, 384, 49, 255, 255, 255);
+  dropTopmost();
+  log("Notalumen: MIDI keyboard display and router\n");
+}
+
+void startupSettings(void) {
+  if (readSettingsFile(settingsPath, settingsPathW, 0, 0) == 0 ||
+      readSettingsFile(settingsPath, settingsPathW, 1, 0) == 0) {
+    log(" -- sonrack.ini read-in. \n");
+  } else {
+    settingsMissing = 255;
+  }
+  outPortCount = 0;
+  inPortCount = 0;
+  for (int k = 0; k < kPortCount; k++) {
+    if (outPorts[k].configured) outPortCount++;
+    if (inPorts[k].configured) inPortCount++;
+  }
+  if (outPortCount) log("Total MIDI Out: %d port(s).\n", outPortCount);
+  if (inPortCount) log("Total MIDI In : %d port(s).\n", inPortCount);
+  readAllProgramTables();
+}
+
+void startupPorts(void) {
+  oldWindows = (osVersion() & 0xFF) <= 4 ? 255 : 0;
+  listMidiOutDevices();
+  listMidiInDevices();
+  log("Initializing MIDI System ... \n");
+  logQuiet = 255;
+  PortFailures failures = openConfiguredPorts();
+
+  if (settingsMissing) {
+    static const char english[] = "Cannot find: SONRACK.INI \r\n\r\nDouble-click Confmaker to \r\n make a SONRACK.INI file.";
+    // "sonrack.ini was not found." / "Run Confmaker first."
+    static const char japanese[] =
+        "sonrack.ini \x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5"
+        "\x82\xBD. \r\n\r\nConfmaker \x82\xF0\x90\xE6\x82\xC9\x8E\xC0\x8Ds\x82\xB5\x82\xC4\x82\xAD"
+        "\x82\xBE\x82\xB3\x82\xA2. ";
+    showMessage(english, japanese, OS_MB_OK | OS_MB_ICONINFORMATION | OS_MB_TOPMOST);
+    exitProgram(1);
+  }
+  if (failures.outputs != 0 || failures.inputs != 0) {
+    static char english[kPortReportSize];
+    static char japanese[kPortReportSize];
+    buildPortReport(english, sizeof english, 0);
+    buildPortReport(japanese, sizeof japanese, kJapanese);
+    int answer = showMessage(english, japanese, OS_MB_OKCANCEL | OS_MB_ICONINFORMATION | OS_MB_TOPMOST);
+    if (answer != OS_IDOK) exitProgram(1);
+  }
+  pumpMessages();
+  log("OK.\n");
+}
+
+void startupSecondReading(void) {
+  Volume = 0;
+  {
+    EngineLock hold;  // input may be taking channels on already
+    maxcolumns = 0;
+  }
+  if (readSettingsFile(settingsPath, settingsPathW, 0, 1) != 0) readSettingsFile(settingsPath, settingsPathW, 1, 1);
+  secondCommandLineScan();
+}
+
+void startupKeyboard(void) {
+  setKeyRange(NoteMin, NoteMax);
+  mouseNote = -1;
+  resizeKeyboardWindow(gxright - gxleft + 1, keyHeight);
+  {
+    EngineLock hold;  // the relayout empties the held-note lists the engine keeps
+    relayoutKeyboard();
+  }
+  setWindowTitle("Notalumen ");
+  dropTopmost();
+}
+
+void startupAll(void) {
   osSleep(500);
   startupPaths();
   resetGlobalState();
-  log("Notalumen: MIDI keyboard display and router\n");
+  startupWindow();
   startupFirstScan();
-  exitProgram(0);
+  startupSettings();
+  startupPorts();
+  startupSecondReading();
+  startupKeyboard();
+}
+
+void notalumenMain(void) {
+  startupAll();
+  runMainLoop();
 }

@@ -4,6 +4,15 @@
 // The entry that every platform's main calls. Ends through exitProgram.
 [[noreturn]] void notalumenMain(void);
 
-// The stages of start-up, in the order notalumenMain runs them.
-void startupPaths(void);      // argument lists, directories, settings paths
-void startupFirstScan(void);  // /list and /? end the program here
+// Start-up from the first pause to the drawn keyboard: every stage below in
+// order. notalumenMain runs it and then the main loop.
+void startupAll(void);
+
+// The stages of start-up, in order.
+void startupPaths(void);          // argument lists, directories, settings paths
+void startupWindow(void);         // the small start-up window, first exit handler
+void startupFirstScan(void);      // /list and /? end the program here
+void startupSettings(void);       // first settings reading, port counts, program tables
+void startupPorts(void);          // listings, ports opened, the two start-up messages
+void startupSecondReading(void);  // second settings reading, second command-line scan
+void startupKeyboard(void);       // key range, window fitted, keyboard drawn

@@ -1,0 +1,10 @@
+// The main loop: pauses, pumps the window's messages, plays the keys the mouse
+// presses, and acts on Escape (end) and "=" (reload the program tables).
+#pragma once
+
+// One pass of the loop. Ends the program through the exit path when the
+// window is gone or Escape was pressed.
+void mainLoopPass(void);
+
+// Runs passes until the program ends.
+[[noreturn]] void runMainLoop(void);
