@@ -1,0 +1,215 @@
+// The whole program on the sim machine: start-up with its two messages, the
+// main loop with mouse play and the command keys, and the tear-down order.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/exit.h"
+#include "app/main_loop.h"
+#include "app/os_system.h"
+#include "app/startup.h"
+#include "config/program_tables.h"
+#include "display/os_window.h"
+#include "display/window.h"
+#include "midi/os_midi.h"
+#include "sim_fixture.h"
+
+namespace {
+
+const uint32_t kWhite = 0xFFFFFF;
+const uint32_t kOnWhite = 0xFF7878;         // 255, 120, 120
+const uint32_t kSustainedWhite = 0xFFB4B4;  // 255, 180, 180
+
+std::vector<std::string> hexMessages(int device) {
+  std::vector<std::string> out;
+  for (const SimMidiOutEvent& e : simMidiOutEvents(device)) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X %02X %02X", e.word & 0xFF, (e.word >> 8) & 0xFF, (e.word >> 16) & 0xFF);
+    out.push_back(e.isLong ? "long" : text);
+  }
+  return out;
+}
+
+}  // namespace
+
+class Program : public SimTest {
+ protected:
+  void TearDown() override {
+    if (!ended) {
+      try {
+        exitProgram(0);
+      } catch (const SimExit&) {
+      }
+    }
+    SimTest::TearDown();
+  }
+
+  void settings(const std::string& text) { writeHostFile("sonrack.ini", text); }
+
+  // Runs start-up; returns the exit code when it ended the program, else -1.
+  int start(const std::string& arguments = "") {
+    simSetCommandLine(("\"" + simDir() + "notalumen.exe\" " + arguments).c_str());
+    simSetCurrentDirectory("C:\\elsewhere");
+    try {
+      startupAll();
+    } catch (const SimExit& e) {
+      ended = true;
+      return e.code;
+    }
+    return -1;
+  }
+
+  // Runs main-loop passes; the exit code when the program ended, else -1.
+  int passes(int count) {
+    try {
+      for (int i = 0; i < count; i++) mainLoopPass();
+    } catch (const SimExit& e) {
+      ended = true;
+      return e.code;
+    }
+    return -1;
+  }
+
+  bool ended = false;  // the program went through its exit path
+};
+
+TEST_F(Program, WithoutSettingsOnlyTheSettingsMessageAndCodeOne) {
+  EXPECT_EQ(start(), 1);
+  ASSERT_EQ(simBoxCount(), 1);
+  EXPECT_EQ(simBoxCaption(0), "Notalumen");
+  EXPECT_EQ(simBoxText(0), "Cannot find: SONRACK.INI \r\n\r\nDouble-click Confmaker to \r\n make a SONRACK.INI file.");
+  EXPECT_EQ(simBoxFlags(0), unsigned(OS_MB_OK | OS_MB_ICONINFORMATION | OS_MB_TOPMOST));
+  EXPECT_FALSE(simWindowExists()) << "the exit handlers destroyed the window";
+  for (const std::string& call : simMidiCalls()) EXPECT_EQ(call.find("Open"), std::string::npos) << call;
+}
+
+TEST_F(Program, SettingsMessageInJapanese) {
+  simSetLanguage(1041);
+  EXPECT_EQ(start(), 1);
+  ASSERT_EQ(simBoxCount(), 1);
+  EXPECT_EQ(simBoxText(0),
+            "sonrack.ini \x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD. "
+            "\r\n\r\nConfmaker \x82\xF0\x90\xE6\x82\xC9\x8E\xC0\x8Ds\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2. ");
+}
+
+TEST_F(Program, FailedPortsReportCancelEndsOkGoesOn) {
+  simAddMidiOut("Synth");
+  settings("-OUT1:\"No Such Synth\"\r\n-OUT2:\"Synth\"\r\n-IN1:\"COM2\"\r\n");
+  simAnswerBoxes({OS_IDCANCEL});
+  EXPECT_EQ(start(), 1);
+  ASSERT_EQ(simBoxCount(), 1);
+  EXPECT_EQ(simBoxText(0),
+            "Cannot open MIDI OUT Device(s): \n  OUT1: No Such Synth  \n"
+            "Cannot open MIDI IN Device(s): \n  IN1: COM2  \n"
+            "Click OK, if you continue and enable port(s) other than the above. ");
+  EXPECT_EQ(simBoxFlags(0), unsigned(OS_MB_OKCANCEL | OS_MB_ICONINFORMATION | OS_MB_TOPMOST));
+  std::vector<std::string> calls = simMidiCalls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "midiOutClose 0"), calls.end()) << "the open output was closed";
+
+  simReset();
+  resetGlobalState();
+  ended = false;
+  simAddMidiOut("Synth");
+  simAnswerBoxes({OS_IDOK});
+  EXPECT_EQ(start(), -1) << "OK goes on with the ports that opened";
+  EXPECT_EQ(simWindowTitle(), "Notalumen ");
+  int w = 0, h = 0;
+  simClientSize(&w, &h);
+  EXPECT_EQ(w, 407);
+  EXPECT_EQ(h, 50);
+}
+
+TEST_F(Program, ShutdownOrderSerialThenPortsThenWindow) {
+  simAddMidiIn("Keys");
+  simAddMidiOut("Synth");
+  simAddSerialPort(3);
+  settings("-OUT1:\"COM3\"\r\n-OUT2:\"Synth\"\r\n-IN1:\"Keys\"\r\n");
+  ASSERT_EQ(start(), -1);
+  simClearPauses();
+  simPostKey(27, true);
+  EXPECT_EQ(passes(4), 0) << "Escape ends with 0";
+
+  std::vector<std::string> calls = simMidiCalls();
+  auto at = [&](const std::string& call) {
+    return std::find(calls.begin(), calls.end(), call) - calls.begin();
+  };
+  ASSERT_LT(at("serialClose COM3"), static_cast<long>(calls.size()));
+  EXPECT_LT(at("serialClose COM3"), at("midiInClose 0")) << "the serial closer runs first";
+  EXPECT_LT(at("midiInClose 0"), at("midiOutClose 0")) << "inputs close before outputs";
+  EXPECT_FALSE(simWindowExists());
+  std::vector<int> pauses = simPauses();
+  ASSERT_GE(pauses.size(), 2u);
+  EXPECT_EQ(pauses[pauses.size() - 2], 500) << "the serial closer's pause";
+  EXPECT_EQ(pauses.back(), 100) << "the window destroyer runs last";
+}
+
+TEST_F(Program, MousePlaysThroughInOneAndLightsTheClickedColumn) {
+  simAddMidiOut("Synth");
+  settings("-OUT1:\"Synth\"\r\n-Ch10\r\n");
+  ASSERT_EQ(start(), -1);
+  // Key 60's lower part starts at x 294, key 62's at 308 (default range).
+  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
+  passes(2);
+  EXPECT_EQ(simClientPixel(300, 40), kOnWhite);
+  simPostPointer(OS_WM_MOUSEMOVE, 302, 40, OS_MK_LBUTTON);
+  passes(2);
+  EXPECT_EQ(hexMessages(0).size(), 1u) << "moving within one key sends nothing";
+  simPostPointer(OS_WM_MOUSEMOVE, 315, 40, OS_MK_LBUTTON);
+  passes(2);
+  EXPECT_EQ(simClientPixel(300, 40), kWhite);
+  EXPECT_EQ(simClientPixel(315, 40), kOnWhite);
+  simPostPointer(OS_WM_LBUTTONUP, 315, 40, 0);
+  passes(2);
+  EXPECT_EQ(simClientPixel(315, 40), kWhite);
+  // IN1's channel (1), whatever column was clicked.
+  EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64", "80 3C 32", "90 3E 64", "80 3E 32"}));
+}
+
+TEST_F(Program, DragOutReleasesOnce) {
+  simAddMidiOut("Synth");
+  settings("-OUT1:\"Synth\"\r\n");
+  ASSERT_EQ(start(), -1);
+  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
+  passes(2);
+  simPostMessage(OS_WM_NCMOUSEMOVE, 0, 0);
+  passes(2);
+  simPostPointer(OS_WM_LBUTTONUP, 300, 40, 0);
+  passes(2);
+  EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64", "80 3C 32"}));
+  EXPECT_EQ(simClientPixel(300, 40), kWhite);
+}
+
+TEST_F(Program, MouseReleaseUnderTheMidiDamperStaysSustained) {
+  simAddMidiIn("Keys");
+  simAddMidiOut("Synth");
+  settings("-OUT1:\"Synth\"\r\n-IN1:\"Keys\"\r\n");
+  ASSERT_EQ(start(), -1);
+  simMidiInShort(0, 0x7F40B0, 0);  // damper down on channel 1
+  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
+  passes(2);
+  simPostPointer(OS_WM_LBUTTONUP, 300, 40, 0);
+  passes(2);
+  EXPECT_EQ(simClientPixel(300, 40), kSustainedWhite);
+  simMidiInShort(0, 0x0040B0, 0);  // damper up
+  EXPECT_EQ(simClientPixel(300, 40), kWhite);
+}
+
+TEST_F(Program, EqualsReloadsTheProgramTables) {
+  settings("-nMin=36\r\n");
+  ASSERT_EQ(start(), -1);
+  EXPECT_EQ(keyProgram[0][60], 0);
+  writeHostFile("progrm01.ini", "/PGM1 144 60 100\r\n/SETKEY60:1\r\n");
+  simPostMessage(OS_WM_CHAR, '=', 0);
+  EXPECT_EQ(passes(3), -1);
+  EXPECT_EQ(keyProgram[0][60], 1);
+  EXPECT_EQ(programLength[0][1], 3);
+  EXPECT_EQ(simBoxCount(), 0) << "the reload reports nothing";
+}
+
+TEST_F(Program, ClosingTheWindowEndsWithZero) {
+  settings("");
+  ASSERT_EQ(start(), -1);
+  simPostMessage(OS_WM_CLOSE, 0, 0);
+  EXPECT_EQ(passes(3), 0);
+  EXPECT_FALSE(simWindowExists());
+}
