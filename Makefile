@@ -7,9 +7,10 @@ BUILD := build
 CMAKE_GEN := -G Ninja
 JOBS ?= $(shell nproc)
 
-RUN_PACKAGES := cmake ninja-build g++ make
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libsdl2-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth \
+  jackd2
 
 WIN32_EXE := $(abspath $(BUILD)/win32/notalumen.exe)
 WIN64_EXE := $(abspath $(BUILD)/win64/notalumen.exe)
@@ -40,10 +41,10 @@ build-linux: deps-test build-windows
 
 test-sanitizers: deps-test
 	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNOTALUMEN_SANITIZE=address
-	cmake --build $(BUILD)/asan -j $(JOBS) --target notalumen_tests
+	cmake --build $(BUILD)/asan -j $(JOBS) --target notalumen_tests notalumen_desktop_tests
 	ctest --test-dir $(BUILD)/asan --output-on-failure -j $(JOBS)
 	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNOTALUMEN_SANITIZE=thread
-	cmake --build $(BUILD)/tsan -j $(JOBS) --target notalumen_tests
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target notalumen_tests notalumen_desktop_tests
 	ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS)
 
 test: build-linux

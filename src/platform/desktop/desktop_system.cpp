@@ -8,9 +8,13 @@
 #include <string>
 #include <thread>
 
+#include <SDL.h>
+
 #include "app/os_system.h"
 #include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_window.h"
 #include "platform/posix/posix_files.h"
+#include "support/sjis.h"
 
 static std::string commandLine;
 static std::u16string commandLineW;
@@ -62,9 +66,71 @@ int osUserLanguage(void) {
 
 unsigned osVersion(void) { return 6; }
 
+// Message boxes are SDL's (an X11 dialog of its own). The program hands in
+// Shift-JIS bytes when the user's language is Japanese and ANSI code page
+// text, which is UTF-8 here, otherwise; SDL wants UTF-8. Without a display
+// the text goes to standard error and the box answers as if dismissed:
+// OK for an OK-only box, Cancel for OK/Cancel (which then never goes ahead
+// with something the user could not see).
 int osMessageBox(const char* text, const char* caption, unsigned flags) {
-  std::fprintf(stderr, "%s: %s\n", caption, text);
-  return OS_IDOK;
+  const bool japanese = osUserLanguage() == 1041;
+  // sjisToWide follows the system code page, which has no lead bytes here,
+  // so the Shift-JIS pairs are looked up in the table directly. ASCII stays
+  // ASCII (a backslash is no yen sign in a path); half-width katakana come
+  // from the table; a byte that is neither becomes "?".
+  auto toUtf8 = [japanese](const char* narrow) {
+    std::string out = narrow ? narrow : "";
+    if (japanese) {
+      std::u16string wide;
+      for (size_t i = 0; i < out.size(); i++) {
+        unsigned byte = static_cast<unsigned char>(out[i]);
+        uint32_t code = byte;
+        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        if (lead && i + 1 < out.size()) {
+          code = sjisToUnicode(byte * 256 + static_cast<unsigned char>(out[++i]));
+        } else if (byte >= 0x80) {
+          code = sjisToUnicode(byte);
+        }
+        if (code == 0) code = '?';
+        if (code > 0xFFFF) {
+          wide += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+          wide += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+          wide += static_cast<char16_t>(code);
+        }
+      }
+      std::string utf8(wide.size() * 3 + 1, '\0');
+      utf16ToUtf8(utf8.data(), static_cast<int>(utf8.size()), wide.c_str());
+      out = utf8.c_str();
+    }
+    std::erase(out, '\r');  // Windows line ends: the X11 dialog would draw the CR as a box
+    return out;
+  };
+  const std::string message = toUtf8(text);
+  const std::string title = toUtf8(caption);
+  const bool okCancel = (flags & 0xF) == OS_MB_OKCANCEL;
+  // Cancel is labelled in the user's language, as Windows labels it.
+  SDL_MessageBoxButtonData buttons[2] = {
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, OS_IDOK, "OK"},
+      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, OS_IDCANCEL,
+       japanese ? "\xE3\x82\xAD\xE3\x83\xA3\xE3\x83\xB3\xE3\x82\xBB\xE3\x83\xAB" : "Cancel"}};
+  if (!okCancel) buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+  const SDL_MessageBoxData box = {SDL_MESSAGEBOX_INFORMATION | SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT,
+                                  nullptr,
+                                  title.c_str(),
+                                  message.c_str(),
+                                  okCancel ? 2 : 1,
+                                  buttons,
+                                  nullptr};
+  // The box blocks the message pump: the window shows its picture first.
+  desktopPresentWindow();
+  int chosen = -1;
+  if (SDL_ShowMessageBox(&box, &chosen) == 0) {
+    if (chosen == OS_IDOK || chosen == OS_IDCANCEL) return chosen;
+    return okCancel ? OS_IDCANCEL : OS_IDOK;  // closed by its frame: Windows answers so too
+  }
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), message.c_str());
+  return okCancel ? OS_IDCANCEL : OS_IDOK;
 }
 
 void osExit(int code) { std::exit(code); }

@@ -1,0 +1,506 @@
+// The desktop MIDI backend against a real JACK server (dummy driver) that the
+// tests start: other clients' ports as devices, short and system-exclusive
+// input through the callback, output to a device and through the mapper port.
+#include <gtest/gtest.h>
+#include <rtmidi/RtMidi.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jack_server.h"
+#include "midi/os_midi.h"
+#include "platform/desktop/desktop_midi.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const auto kPatience = std::chrono::seconds(10);  // longest wait for a message
+// An undefined real-time byte that the tests send until a new connection
+// carries it: JACK makes a connection part of its graph at the start of a
+// cycle, so what is sent at once after connecting may go nowhere. Markers are
+// left out of everything the tests look at.
+const uint8_t kMarker = 0xF9;
+
+// One notification of our input callback, with what the header held then.
+struct Notice {
+  MidiHandle handle;
+  unsigned message;
+  uintptr_t instance;
+  uintptr_t param1;
+  uintptr_t param2;
+  Bytes bytes;     // bytes recorded in the header (long data, long error)
+  uint32_t flags;  // header flags (long data, long error)
+};
+
+struct InRecord {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<Notice> notices;  // all but the markers
+  int markers = 0;              // markers received
+
+  bool waitFor(size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, kPatience, [&] { return notices.size() >= count; });
+  }
+  bool waitForMarker(std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, patience, [&] { return markers > 0; });
+  }
+  std::vector<Notice> copy() {
+    std::lock_guard<std::mutex> guard(lock);
+    return notices;
+  }
+  // The notifications so far, one a line, for failure messages.
+  std::string text() {
+    std::string out;
+    char line[64];
+    for (const Notice& n : copy()) {
+      std::snprintf(line, sizeof line, "%X %lX %lu bytes\n", n.message, static_cast<unsigned long>(n.param1),
+                    static_cast<unsigned long>(n.bytes.size()));
+      out += line;
+    }
+    return out;
+  }
+};
+
+void recordIn(MidiHandle handle, unsigned message, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
+  InRecord* record = reinterpret_cast<InRecord*>(instance);
+  Notice n{handle, message, instance, param1, param2, {}, 0};
+  if (message == OS_MIM_LONGDATA || message == OS_MIM_LONGERROR) {
+    const MidiHeader* h = reinterpret_cast<const MidiHeader*>(param1);
+    n.bytes.assign(h->data, h->data + h->bytesRecorded);
+    n.flags = h->flags;
+  }
+  std::lock_guard<std::mutex> guard(record->lock);
+  if (message == OS_MIM_DATA && param1 == kMarker) {
+    record->markers++;
+  } else {
+    record->notices.push_back(n);
+  }
+  record->changed.notify_all();
+}
+
+// Messages that arrive at one of the test's own JACK ports.
+struct Sink {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<Bytes> messages;  // all but the markers
+  int markers = 0;              // markers received
+
+  bool waitFor(size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, kPatience, [&] { return messages.size() >= count; });
+  }
+  bool waitForMarker(std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, patience, [&] { return markers > 0; });
+  }
+  std::vector<Bytes> copy() {
+    std::lock_guard<std::mutex> guard(lock);
+    return messages;
+  }
+};
+
+void recordSink(double, std::vector<unsigned char>* message, void* data) {
+  Sink* sink = static_cast<Sink*>(data);
+  std::lock_guard<std::mutex> guard(sink->lock);
+  if (message->size() == 1 && (*message)[0] == kMarker) {
+    sink->markers++;
+  } else {
+    sink->messages.emplace_back(message->begin(), message->end());
+  }
+  sink->changed.notify_all();
+}
+
+// Sends markers through an output of ours until the sink hears one.
+bool outputConnected(MidiHandle handle, Sink* sink) {
+  for (int i = 0; i < 50; i++) {
+    if (osMidiOutShort(handle, kMarker) != OS_MIDI_OK) return false;
+    if (sink->waitForMarker(std::chrono::milliseconds(200))) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<RtMidiIn> newSinkPort(Sink* sink, const char* client) {
+  auto in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, client);
+  in->ignoreTypes(false, false, false);
+  in->setCallback(recordSink, sink);
+  return in;
+}
+
+// Index of the device whose name is exactly name, or -1.
+int findDevice(bool input, const char* name) {
+  const int count = input ? osMidiInCount() : osMidiOutCount();
+  for (int i = 0; i < count; i++) {
+    MidiDeviceCaps caps;
+    const int result = input ? osMidiInCaps(i, &caps) : osMidiOutCaps(i, &caps);
+    if (result == OS_MIDI_OK && std::strcmp(caps.name, name) == 0) return i;
+  }
+  return -1;
+}
+
+std::vector<std::string> deviceNames(bool input) {
+  std::vector<std::string> names;
+  const int count = input ? osMidiInCount() : osMidiOutCount();
+  for (int i = 0; i < count; i++) {
+    MidiDeviceCaps caps;
+    if ((input ? osMidiInCaps(i, &caps) : osMidiOutCaps(i, &caps)) == OS_MIDI_OK) names.push_back(caps.name);
+  }
+  return names;
+}
+
+bool startServer(JackServer* server, const char* tag, std::string* why) {
+  if (!jackdInstalled()) {
+    *why = "jackd is not installed";
+    return false;
+  }
+  if (jackServerStart(server, tag, why)) return true;
+  // On CI the server must run: a server that cannot start is a failure there.
+  if (std::getenv("CI")) ADD_FAILURE() << *why;
+  return false;
+}
+
+// Waits (bounded) until the backend sees the given MIDI system.
+bool systemBecomes(DesktopMidiSystem wanted) {
+  for (int i = 0; i < 100; i++) {
+    if (desktopMidiSystem() == wanted) return true;
+    usleep(100 * 1000);
+  }
+  return false;
+}
+
+bool alsaPresent() { return access("/dev/snd/seq", F_OK) == 0; }
+
+// ---- With a JACK server and two ports of another client: a source ("keys")
+// the backend reads from and a sink ("synth") it writes to.
+
+class DesktopMidiJack : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    skipWhy = new std::string;
+    if (!startServer(&server, "midi", skipWhy)) return;
+    source = new RtMidiOut(RtMidi::UNIX_JACK, "nltest");
+    source->openVirtualPort("keys");
+    sink = new Sink;
+    synth = newSinkPort(sink, "nlsink").release();
+    synth->openVirtualPort("synth");
+  }
+  static void TearDownTestSuite() {
+    // Every client goes before the server: none is left attached to it.
+    desktopMidiRelease();
+    delete synth;
+    if (source) {
+      // RtMidi 5.0 frees a JACK output's ring buffer before it closes the
+      // client: the port goes first, and a few cycles pass before the rest.
+      source->closePort();
+      usleep(200 * 1000);
+    }
+    delete source;
+    jackServerStop(&server);
+    delete sink;
+    synth = nullptr;
+    source = nullptr;
+    sink = nullptr;
+    delete skipWhy;
+  }
+  void SetUp() override {
+    if (server.pid == 0) GTEST_SKIP() << *skipWhy;
+    std::lock_guard<std::mutex> guard(sink->lock);
+    sink->messages.clear();
+    sink->markers = 0;
+  }
+  static void send(const Bytes& bytes) { source->sendMessage(bytes.data(), bytes.size()); }
+
+  // Opens the input on "nltest:keys" with the recorder, started, with the
+  // given headers prepared and queued.
+  MidiHandle openKeys(InRecord* record, std::vector<MidiHeader*> headers) {
+    const int index = findDevice(true, "nltest:keys");
+    EXPECT_GE(index, 0);
+    MidiHandle handle = 0;
+    EXPECT_EQ(OS_MIDI_OK, osMidiInOpen(&handle, index, recordIn, reinterpret_cast<uintptr_t>(record)));
+    for (MidiHeader* h : headers) {
+      EXPECT_EQ(OS_MIDI_OK, osMidiInPrepare(handle, h));
+      EXPECT_EQ(OS_MIDI_OK, osMidiInAddBuffer(handle, h));
+    }
+    EXPECT_EQ(OS_MIDI_OK, osMidiInStart(handle));
+    bool connected = false;
+    for (int i = 0; i < 50 && !connected; i++) {
+      send({kMarker});
+      connected = record->waitForMarker(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(connected) << "the input receives nothing";
+    return handle;
+  }
+
+  static JackServer server;
+  static std::string* skipWhy;
+  static RtMidiOut* source;
+  static RtMidiIn* synth;
+  static Sink* sink;
+};
+
+JackServer DesktopMidiJack::server;
+std::string* DesktopMidiJack::skipWhy;
+RtMidiOut* DesktopMidiJack::source;
+RtMidiIn* DesktopMidiJack::synth;
+Sink* DesktopMidiJack::sink;
+
+TEST_F(DesktopMidiJack, JackIsChosenWhileItsServerRuns) {
+  EXPECT_EQ(DESKTOP_MIDI_JACK, desktopMidiSystem());
+  if (alsaPresent()) return;
+  // Forced to ALSA on a machine without the sequencer: no MIDI system at all.
+  setenv("NOTALUMEN_MIDI", "alsa", 1);
+  EXPECT_EQ(DESKTOP_MIDI_NONE, desktopMidiSystem());
+  EXPECT_EQ(0, osMidiInCount());
+  unsetenv("NOTALUMEN_MIDI");
+  EXPECT_EQ(DESKTOP_MIDI_JACK, desktopMidiSystem());
+}
+
+TEST_F(DesktopMidiJack, OtherProgramsPortsAreTheDevicesOursAreNot) {
+  MidiDeviceCaps caps;
+  const int in = findDevice(true, "nltest:keys");
+  ASSERT_GE(in, 0);
+  ASSERT_EQ(OS_MIDI_OK, osMidiInCaps(in, &caps));
+  EXPECT_EQ(0, caps.manufacturer);
+  EXPECT_EQ(0x0100u, caps.driverVersion);
+  EXPECT_EQ(OS_MIDI_BADDEVICEID, osMidiInCaps(osMidiInCount(), &caps));
+  // A source is no output and a sink no input.
+  EXPECT_EQ(-1, findDevice(true, "nlsink:synth"));
+  EXPECT_EQ(-1, findDevice(false, "nltest:keys"));
+  MidiHandle mapper = 0;
+  MidiHandle device = 0;
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&mapper, kMidiMapper));
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&device, findDevice(false, "nlsink:synth")));
+  InRecord record;
+  MidiHandle input = openKeys(&record, {});
+  // Our mapper port and the ports that join us to others are no devices.
+  for (bool direction : {true, false}) {
+    for (const std::string& name : deviceNames(direction)) {
+      EXPECT_EQ(std::string::npos, name.find("Notalumen")) << name;
+    }
+  }
+  EXPECT_GE(findDevice(true, "nltest:keys"), 0);
+  EXPECT_EQ(OS_MIDI_OK, osMidiInClose(input));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(device));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(mapper));
+}
+
+TEST_F(DesktopMidiJack, ShortMessagesReachTheCallback) {
+  InRecord record;
+  const auto started = std::chrono::steady_clock::now();
+  MidiHandle handle = openKeys(&record, {});
+  ASSERT_TRUE(record.waitFor(1));
+  send({0x90, 0x3C, 0x64});
+  // One JACK event holding three messages under running status, a clock and
+  // active sensing: each comes as a message of its own, status written out.
+  send({0xB0, 0x07, 0x64, 0x0A, 0x40, 0xF8, 0xC5, 0x10});
+  send({0xFE});
+  ASSERT_TRUE(record.waitFor(7)) << record.text();
+  const long elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  const std::vector<Notice> n = record.copy();
+  EXPECT_EQ(unsigned{OS_MIM_OPEN}, n[0].message);
+  EXPECT_EQ(handle, n[0].handle);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&record), n[0].instance);
+  const uintptr_t words[] = {0x643C90, 0x6407B0, 0x400AB0, 0xF8, 0x10C5, 0xFE};
+  for (size_t i = 0; i < 6; i++) {
+    EXPECT_EQ(unsigned{OS_MIM_DATA}, n[i + 1].message) << i;
+    EXPECT_EQ(words[i], n[i + 1].param1) << i;
+    EXPECT_EQ(handle, n[i + 1].handle);
+    EXPECT_LE(n[i + 1].param2, static_cast<uintptr_t>(elapsed));  // milliseconds since the start
+  }
+  EXPECT_EQ(OS_MIDI_OK, osMidiInReset(handle));
+  EXPECT_EQ(OS_MIDI_OK, osMidiInClose(handle));
+  const std::vector<Notice> after = record.copy();
+  EXPECT_EQ(unsigned{OS_MIM_CLOSE}, after.back().message);
+  EXPECT_EQ(OS_MIDI_INVALHANDLE, osMidiInStart(handle));
+}
+
+TEST_F(DesktopMidiJack, SystemExclusiveFillsTheQueuedHeadersInTurn) {
+  uint8_t one[64];
+  uint8_t small[8];
+  uint8_t three[64];
+  MidiHeader first{one, sizeof one, 0, 0};
+  MidiHeader second{small, sizeof small, 0, 0};
+  MidiHeader third{three, sizeof three, 0, 0};
+  InRecord record;
+  MidiHandle handle = openKeys(&record, {&first, &second, &third});
+  const Bytes sysexA = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+  // Longer than the next header: it goes on in the one after.
+  Bytes sysexB = {0xF0};
+  for (uint8_t i = 0; i < 18; i++) sysexB.push_back(i);
+  sysexB.push_back(0xF7);
+  send(sysexA);
+  send(sysexB);
+  // No header left: the third is lost, the note after it still comes.
+  send({0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+  send({0x80, 0x3C, 0x00});
+  ASSERT_TRUE(record.waitFor(5)) << record.text();
+  const std::vector<Notice> n = record.copy();
+  ASSERT_EQ(5u, n.size());
+  const MidiHeader* headers[] = {&first, &second, &third};
+  const Bytes bytes[] = {sysexA, Bytes(sysexB.begin(), sysexB.begin() + 8), Bytes(sysexB.begin() + 8, sysexB.end())};
+  for (size_t i = 0; i < 3; i++) {
+    EXPECT_EQ(unsigned{OS_MIM_LONGDATA}, n[i + 1].message);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(headers[i]), n[i + 1].param1);
+    EXPECT_EQ(bytes[i], n[i + 1].bytes);
+    EXPECT_EQ(uint32_t{OS_MHDR_DONE | OS_MHDR_PREPARED}, n[i + 1].flags);
+  }
+  EXPECT_EQ(unsigned{OS_MIM_DATA}, n[4].message);
+  EXPECT_EQ(uintptr_t{0x3C80}, n[4].param1);
+  EXPECT_EQ(OS_MIDI_OK, osMidiInUnprepare(handle, &first));
+  EXPECT_EQ(OS_MIDI_OK, osMidiInClose(handle));
+}
+
+TEST_F(DesktopMidiJack, ResetAndCloseHandEveryHeaderBackEmpty) {
+  uint8_t a[16], b[16], c[16];
+  MidiHeader first{a, sizeof a, 0, 0};
+  MidiHeader second{b, sizeof b, 0, 0};
+  MidiHeader third{c, sizeof c, 0, 0};
+  InRecord record;
+  MidiHandle handle = openKeys(&record, {&first, &second});
+  // Queued headers belong to the device: they cannot be unprepared.
+  EXPECT_EQ(OS_MIDI_STILLPLAYING, osMidiInUnprepare(handle, &first));
+  EXPECT_EQ(OS_MIDI_STILLPLAYING, osMidiInAddBuffer(handle, &first));
+  EXPECT_EQ(OS_MIDI_OK, osMidiInReset(handle));
+  std::vector<Notice> n = record.copy();
+  ASSERT_EQ(3u, n.size());
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&first), n[1].param1);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&second), n[2].param1);
+  for (size_t i = 1; i < 3; i++) {
+    EXPECT_EQ(unsigned{OS_MIM_LONGDATA}, n[i].message);
+    EXPECT_TRUE(n[i].bytes.empty());
+    EXPECT_EQ(uint32_t{OS_MHDR_DONE | OS_MHDR_PREPARED}, n[i].flags);
+  }
+  EXPECT_EQ(OS_MIDI_OK, osMidiInUnprepare(handle, &first));
+  // A header still queued at the close comes back before the close notice.
+  EXPECT_EQ(OS_MIDI_OK, osMidiInPrepare(handle, &third));
+  EXPECT_EQ(OS_MIDI_OK, osMidiInAddBuffer(handle, &third));
+  EXPECT_EQ(OS_MIDI_OK, osMidiInClose(handle));
+  n = record.copy();
+  ASSERT_EQ(5u, n.size());
+  EXPECT_EQ(unsigned{OS_MIM_LONGDATA}, n[3].message);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(&third), n[3].param1);
+  EXPECT_EQ(unsigned{OS_MIM_CLOSE}, n[4].message);
+}
+
+TEST_F(DesktopMidiJack, OutputReachesTheDevice) {
+  MidiHandle handle = 0;
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&handle, findDevice(false, "nlsink:synth")));
+  ASSERT_TRUE(outputConnected(handle, sink));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(handle, 0x643C90));
+  // Running status in a short word: the status of the word before.
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(handle, 0x643E));
+  uint8_t buffer[kMidiBufferSize];
+  MidiHeader header{buffer, 0, 0, 0};
+  EXPECT_EQ(OS_MIDI_UNPREPARED, osMidiOutLong(handle, &header));
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
+  // A stored program: two messages in one long buffer go as two messages.
+  const Bytes program = {0xB0, 0x07, 0x64, 0xC0, 0x05};
+  std::memcpy(buffer, program.data(), program.size());
+  header.bufferLength = static_cast<uint32_t>(program.size());
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutLong(handle, &header));
+  EXPECT_TRUE(header.flags & OS_MHDR_DONE);
+  const Bytes sysex = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  std::memcpy(buffer, sysex.data(), sysex.size());
+  header.bufferLength = static_cast<uint32_t>(sysex.size());
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutLong(handle, &header));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutUnprepare(handle, &header));
+  // One byte at a time, as the "#hh" entries send them: one message.
+  for (uint8_t byte : {0x90, 0x40, 0x7F}) {
+    buffer[0] = byte;
+    header.bufferLength = 1;
+    ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
+    EXPECT_EQ(OS_MIDI_OK, osMidiOutLong(handle, &header));
+    EXPECT_EQ(OS_MIDI_OK, osMidiOutUnprepare(handle, &header));
+  }
+  ASSERT_TRUE(sink->waitFor(6));
+  const std::vector<Bytes> got = sink->copy();
+  const std::vector<Bytes> want = {{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, {0xB0, 0x07, 0x64},
+                                   {0xC0, 0x05},       sysex,              {0x90, 0x40, 0x7F}};
+  EXPECT_EQ(want, got);
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
+  EXPECT_EQ(OS_MIDI_INVALHANDLE, osMidiOutShort(handle, 0x643C90));
+}
+
+TEST_F(DesktopMidiJack, TheMapperIsAPortOfOurOwn) {
+  MidiHandle first = 0;
+  MidiHandle second = 0;
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&first, kMidiMapper));
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&second, kMidiMapper));
+  // Another program connects to "Notalumen Out".
+  Sink heard;
+  std::unique_ptr<RtMidiIn> listener = newSinkPort(&heard, "nllisten");
+  int port = -1;
+  for (unsigned i = 0; i < listener->getPortCount(); i++) {
+    const std::string name = listener->getPortName(i);
+    if (name.size() > 14 && name.compare(name.size() - 14, 14, ":Notalumen Out") == 0) {
+      EXPECT_EQ(-1, port) << "one port for all mapper handles";
+      port = static_cast<int>(i);
+    }
+  }
+  ASSERT_GE(port, 0);
+  listener->openPort(static_cast<unsigned>(port), "in");
+  ASSERT_TRUE(outputConnected(first, &heard));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(first, 0x7F4091));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(second, 0x0040B1));
+  // Closing one mapper handle leaves the port to the other.
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(first));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(second, 0x0040));
+  ASSERT_TRUE(heard.waitFor(3));
+  const std::vector<Bytes> want = {{0x91, 0x40, 0x7F}, {0xB1, 0x40, 0x00}, {0xB1, 0x40, 0x00}};
+  EXPECT_EQ(want, heard.copy());
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(second));
+  listener.reset();
+}
+
+TEST_F(DesktopMidiJack, BadArgumentsAreRefused) {
+  MidiHandle handle = 0;
+  EXPECT_EQ(OS_MIDI_BADDEVICEID, osMidiOutOpen(&handle, osMidiOutCount()));
+  EXPECT_EQ(OS_MIDI_BADDEVICEID, osMidiInOpen(&handle, kMidiMapper, recordIn, 0));
+  EXPECT_EQ(OS_MIDI_INVALHANDLE, osMidiInReset(12345));
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&handle, kMidiMapper));
+  // A data byte first with nothing sent before: no status to continue.
+  EXPECT_EQ(OS_MIDI_INVALPARAM, osMidiOutShort(handle, 0x643C));
+  // A data byte with its top bit set, a system-exclusive start in a word.
+  EXPECT_EQ(OS_MIDI_INVALPARAM, osMidiOutShort(handle, 0x64BC90));
+  EXPECT_EQ(OS_MIDI_INVALPARAM, osMidiOutShort(handle, 0xF0));
+  EXPECT_EQ(OS_MIDI_INVALPARAM, osMidiOutLong(handle, nullptr));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
+  EXPECT_EQ(OS_MIDI_INVALHANDLE, osMidiOutClose(handle));
+}
+
+// ---- Without a MIDI system, and following a server that comes and goes.
+
+TEST(DesktopMidiSystem, NothingWithoutAServerAndFollowsOneThatComesAndGoes) {
+  if (alsaPresent()) GTEST_SKIP() << "the ALSA sequencer is there";
+  const std::string none = "nltest-none-" + std::to_string(getpid());
+  setenv("JACK_DEFAULT_SERVER", none.c_str(), 1);
+  ASSERT_TRUE(systemBecomes(DESKTOP_MIDI_NONE));
+  EXPECT_EQ(0, osMidiInCount());
+  EXPECT_EQ(0, osMidiOutCount());
+  MidiHandle handle = 0;
+  EXPECT_EQ(OS_MIDI_NODRIVER, osMidiOutOpen(&handle, kMidiMapper));
+  JackServer server;
+  std::string why;
+  if (!startServer(&server, "system", &why)) GTEST_SKIP() << why;
+  EXPECT_EQ(DESKTOP_MIDI_JACK, desktopMidiSystem());
+  // The mapper is there with no other program's port at all.
+  EXPECT_EQ(0, osMidiOutCount());
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&handle, kMidiMapper));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(handle, 0xF8));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
+  jackServerStop(&server);
+  EXPECT_TRUE(systemBecomes(DESKTOP_MIDI_NONE));
+  EXPECT_EQ(OS_MIDI_NODRIVER, osMidiOutOpen(&handle, kMidiMapper));
+}
+
+}  // namespace
