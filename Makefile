@@ -10,6 +10,7 @@ JOBS ?= $(shell nproc)
 RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libsdl2-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth \
+  python3 xdotool x11-utils x11-apps \
   jackd2
 
 WIN32_EXE := $(abspath $(BUILD)/win32/notalumen.exe)
@@ -26,6 +27,8 @@ deps-test:
 run: deps-run
 	cmake -S . -B $(BUILD)/desktop $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF
 	cmake --build $(BUILD)/desktop -j $(JOBS) --target notalumen
+	@# First start: /list writes the settings template (this machine's devices) beside the program.
+	test -f $(BUILD)/desktop/sonrack.ini || $(BUILD)/desktop/notalumen /list
 	$(BUILD)/desktop/notalumen $(ARGS)
 
 build-windows: deps-test

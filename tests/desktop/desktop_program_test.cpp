@@ -1,0 +1,606 @@
+// The whole Linux program end to end: the built notalumen, started from a
+// scratch copy with settings of its own inside a private Xvfb, talks over a
+// JACK server (dummy driver) to a JACK client of the test's own that plays
+// into its inputs, records what it sends, and reads its window's pixels.
+#include <gtest/gtest.h>
+// Xlib after gtest: its macros (None, Bool, Status) would break gtest.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "jack_server.h"
+
+#ifndef NOTALUMEN_PROGRAM
+#error "NOTALUMEN_PROGRAM must name the built program"
+#endif
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+const auto kPatience = std::chrono::seconds(15);  // longest wait for anything
+
+// Key looks on the screen, as 0xRRGGBB.
+constexpr uint32_t kOn = 0xFF7878;
+constexpr uint32_t kSustained = 0xFFB4B4;
+constexpr uint32_t kOff = 0xFFFFFF;
+
+// A controller that nothing in the program reacts to, sent on IN1 until it
+// comes back: then the program runs and both connections carry data.
+const Bytes kProbe = {0xB0, 0x03, 0x00};
+const Bytes kProbeOut = {0xB2, 0x03, 0x00};  // as IN1's settings re-channel it
+
+std::string hex(const Bytes& b) {
+  std::string out;
+  char two[4];
+  for (uint8_t v : b) {
+    std::snprintf(two, sizeof two, "%02X ", v);
+    out += two;
+  }
+  return out;
+}
+
+bool onPath(const char* program) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// Waits (bounded) for a child to end; kills it when it does not. Returns its
+// wait status, -1 when it had to be killed.
+int reap(pid_t pid, std::chrono::milliseconds patience) {
+  int status = 0;
+  const auto give = Clock::now() + patience;
+  while (Clock::now() < give) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return -1;
+}
+
+// Runs a program as a child that is ended with the test process. out: file
+// for its output (empty: /dev/null); dir: its working directory (empty: ours).
+// fd: a descriptor the child keeps, -1 for none.
+pid_t launch(const std::vector<std::string>& args, const std::string& out, const std::string& dir, int fd) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) ::_exit(127);
+  const int o = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int in = ::open("/dev/null", O_RDONLY);
+  if (o >= 0) {
+    ::dup2(o, 1);
+    ::dup2(o, 2);
+  }
+  if (in >= 0) ::dup2(in, 0);
+  if (fd >= 0) ::fcntl(fd, F_SETFD, 0);
+  if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(127);
+  ::execvp(argv[0], argv.data());
+  ::_exit(127);
+}
+
+// ---- The test's own JACK client: three ports, "keys" and "keys2" that the
+// program reads (its IN1 and IN2), "synth" that it writes to (its OUT1).
+
+struct Peer {
+  jack_client_t* client = nullptr;
+  jack_port_t* keys = nullptr;
+  jack_port_t* keys2 = nullptr;
+  jack_port_t* synth = nullptr;
+
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<Bytes> received;          // what arrived at "synth", in order
+  std::deque<std::pair<int, Bytes>> queue;  // to send: port (1 or 2) and bytes
+
+  // Sends through "keys" (port 1) or "keys2" (port 2), in order, as many a
+  // cycle as the port buffers take.
+  void send(int port, const Bytes& bytes) {
+    std::lock_guard<std::mutex> guard(lock);
+    queue.emplace_back(port, bytes);
+  }
+  bool sent() {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, kPatience, [&] { return queue.empty(); });
+  }
+  // Waits until count messages have arrived.
+  bool waitFor(size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, kPatience, [&] { return received.size() >= count; });
+  }
+  std::vector<Bytes> take() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<Bytes> out;
+    out.swap(received);
+    return out;
+  }
+  std::string text() {
+    std::lock_guard<std::mutex> guard(lock);
+    std::string out;
+    for (const Bytes& b : received) out += hex(b) + "\n";
+    return out;
+  }
+};
+
+int process(jack_nframes_t frames, void* arg) {
+  Peer* peer = static_cast<Peer*>(arg);
+  void* in = jack_port_get_buffer(peer->synth, frames);
+  void* out1 = jack_port_get_buffer(peer->keys, frames);
+  void* out2 = jack_port_get_buffer(peer->keys2, frames);
+  jack_midi_clear_buffer(out1);
+  jack_midi_clear_buffer(out2);
+  std::lock_guard<std::mutex> guard(peer->lock);
+  const uint32_t count = jack_midi_get_event_count(in);
+  for (uint32_t i = 0; i < count; i++) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, in, i) == 0) peer->received.emplace_back(event.buffer, event.buffer + event.size);
+  }
+  while (!peer->queue.empty()) {
+    const auto& [port, bytes] = peer->queue.front();
+    if (jack_midi_event_write(port == 1 ? out1 : out2, 0, bytes.data(), bytes.size()) != 0) break;
+    peer->queue.pop_front();
+  }
+  peer->changed.notify_all();
+  return 0;
+}
+
+// ---- A private X server, and the program's window on it.
+
+struct Screen {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> rgb;  // 0xRRGGBB, row by row
+  uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
+};
+
+uint32_t channelOf(unsigned long pixel, unsigned long mask) {
+  int shift = 0;
+  while (mask != 0 && !(mask & 1)) {
+    mask >>= 1;
+    shift++;
+  }
+  return static_cast<uint32_t>((pixel >> shift) & 0xFF);
+}
+
+class DesktopProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const bool ci = std::getenv("CI") != nullptr;
+    for (const char* needed : {"jackd", "Xvfb", "xdotool"}) {
+      if (!onPath(needed)) {
+        if (ci) FAIL() << needed << " is not installed";
+        GTEST_SKIP() << needed << " is not installed";
+      }
+    }
+    std::string why;
+    if (!jackServerStart(&server, "prog", &why)) {
+      if (ci) FAIL() << why;
+      GTEST_SKIP() << why;
+    }
+    ASSERT_TRUE(startXvfb(&why)) << why;
+    ASSERT_TRUE(openPeer(&why)) << why;
+    char pattern[] = "/tmp/nltest-program-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(pattern)) << std::strerror(errno);
+    scratch = pattern;
+  }
+
+  void TearDown() override {
+    // The program first (it is a client of both servers), then ours, then
+    // the servers, then the files.
+    if (program > 0) closeProgram();
+    if (x != nullptr) XCloseDisplay(x);
+    x = nullptr;
+    if (peer.client != nullptr) jack_client_close(peer.client);
+    peer.client = nullptr;
+    jackServerStop(&server);
+    if (xvfb > 0) {
+      ::kill(xvfb, SIGTERM);
+      reap(xvfb, std::chrono::seconds(5));
+      xvfb = 0;
+    }
+    if (!scratch.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(scratch, ignored);
+    }
+  }
+
+  // Closes the window as a window manager would (WM_DELETE_WINDOW): the
+  // program ends through its exit path and leaves JACK cleanly. Killed
+  // instead, it would leave clients that a synchronous server waits for.
+  void closeProgram() {
+    if (window != 0) {
+      XEvent e{};
+      e.xclient.type = ClientMessage;
+      e.xclient.window = window;
+      e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+      e.xclient.format = 32;
+      e.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+      e.xclient.data.l[1] = CurrentTime;
+      XSendEvent(x, window, False, NoEventMask, &e);
+      XFlush(x);
+      const int status = reap(program, std::chrono::seconds(10));
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "closing the window ended the program with status " << status << "\n" << programOutput();
+    } else {
+      ::kill(program, SIGTERM);
+      reap(program, std::chrono::seconds(5));
+    }
+    program = 0;
+  }
+
+  bool startXvfb(std::string* why) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+      *why = "pipe failed";
+      return false;
+    }
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    xvfb = launch({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+                  "", "", fds[1]);
+    ::close(fds[1]);
+    std::string number;
+    for (;;) {
+      pollfd p = {fds[0], POLLIN, 0};
+      char c;
+      if (::poll(&p, 1, 15000) <= 0 || ::read(fds[0], &c, 1) != 1 || c == '\n') break;
+      number += c;
+    }
+    ::close(fds[0]);
+    if (number.empty()) {
+      *why = "Xvfb did not report its display";
+      return false;
+    }
+    display = ":" + number;
+    for (int attempt = 0; attempt < 50 && x == nullptr; attempt++) {
+      x = XOpenDisplay(display.c_str());
+      if (x == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (x == nullptr) *why = "cannot connect to Xvfb";
+    return x != nullptr;
+  }
+
+  bool openPeer(std::string* why) {
+    jack_status_t status;
+    peer.client = jack_client_open("nltest", JackNoStartServer, &status);
+    if (peer.client == nullptr) {
+      *why = "cannot open the test's JACK client";
+      return false;
+    }
+    peer.keys = jack_port_register(peer.client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    peer.keys2 = jack_port_register(peer.client, "keys2", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    peer.synth = jack_port_register(peer.client, "synth", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!peer.keys || !peer.keys2 || !peer.synth || jack_set_process_callback(peer.client, process, &peer) != 0 ||
+        jack_activate(peer.client) != 0) {
+      *why = "cannot set up the test's JACK ports";
+      return false;
+    }
+    clientName = jack_get_client_name(peer.client);
+    return true;
+  }
+
+  void writeFile(const std::string& name, const std::string& text) {
+    std::ofstream out(scratch + "/" + name, std::ios::binary);
+    out << text;
+  }
+
+  // Copies the program into the scratch directory beside its settings,
+  // starts it there and waits until its window is up and a message passes.
+  void startProgram() {
+    const std::string copy = scratch + "/notalumen";
+    std::filesystem::copy_file(NOTALUMEN_PROGRAM, copy);
+    ::chmod(copy.c_str(), 0755);
+    writeFile("sonrack.ini", "-OUT1:\"" + clientName + ":synth\"\r\n" + "-IN1:\"" + clientName + ":keys\":CH3\r\n" +
+                                 "-IN2:\"" + clientName + ":keys2\"\r\n");
+    // Note-on 60 on IN2 sends program change 5 on channel 1 instead.
+    writeFile("progrm02.ini", "/PGM1 192 5\r\n/SETKEY60:PGM1\r\n");
+    ::setenv("DISPLAY", display.c_str(), 1);
+    ::setenv("NOTALUMEN_MIDI", "jack", 1);
+    program = launch({copy}, scratch + "/output.log", scratch, -1);
+    ASSERT_GT(program, 0);
+    ASSERT_TRUE(findWindow()) << "no window titled \"Notalumen \"\n" << programOutput();
+    bool through = false;
+    for (int i = 0; i < 100 && !through; i++) {
+      peer.send(1, kProbe);
+      through = waitForMessage(kProbeOut, std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(through) << "nothing passes the program\n" << programOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // later probes too
+    peer.take();
+  }
+
+  std::string programOutput() {
+    std::ifstream in(scratch + "/output.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    int status = 0;
+    if (program > 0 && ::waitpid(program, &status, WNOHANG) == program) {
+      text << "(the program ended with status " << status << ")\n";
+      program = 0;
+    }
+    return text.str();
+  }
+
+  bool waitForMessage(const Bytes& wanted, std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> guard(peer.lock);
+    return peer.changed.wait_for(guard, patience, [&] {
+      for (const Bytes& b : peer.received) {
+        if (b == wanted) return true;
+      }
+      return false;
+    });
+  }
+
+  // Sends one message and waits until the program has passed on count.
+  std::vector<Bytes> play(int port, const Bytes& bytes, size_t count) {
+    peer.send(port, bytes);
+    EXPECT_TRUE(peer.waitFor(count)) << "sent " << hex(bytes) << ", received:\n" << peer.text();
+    return peer.take();
+  }
+
+  std::string windowName(Window w) {
+    Atom name = XInternAtom(x, "_NET_WM_NAME", False);
+    Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
+    Atom type;
+    int format;
+    unsigned long items, rest;
+    unsigned char* data = nullptr;
+    std::string out;
+    if (XGetWindowProperty(x, w, name, 0, 256, False, utf8, &type, &format, &items, &rest, &data) == Success &&
+        data != nullptr) {
+      out.assign(reinterpret_cast<char*>(data), items);
+    }
+    if (data != nullptr) XFree(data);
+    return out;
+  }
+
+  bool findWindow() {
+    const auto give = Clock::now() + kPatience;
+    while (Clock::now() < give) {
+      Window root, parent, *children = nullptr;
+      unsigned count = 0;
+      if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && window == 0; i++) {
+          if (windowName(children[i]) == "Notalumen ") window = children[i];
+        }
+        if (children != nullptr) XFree(children);
+      }
+      if (window != 0) return true;
+      int status = 0;
+      if (::waitpid(program, &status, WNOHANG) == program) {
+        program = 0;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  Screen grab() {
+    Screen s;
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(x, window, &a)) return s;
+    XImage* image = XGetImage(x, window, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    if (image == nullptr) return s;
+    s.width = a.width;
+    s.height = a.height;
+    s.rgb.resize(static_cast<size_t>(s.width) * s.height);
+    for (int py = 0; py < s.height; py++) {
+      for (int px = 0; px < s.width; px++) {
+        const unsigned long p = XGetPixel(image, px, py);
+        s.rgb[static_cast<size_t>(py) * s.width + px] = channelOf(p, image->red_mask) << 16 |
+                                                         channelOf(p, image->green_mask) << 8 |
+                                                         channelOf(p, image->blue_mask);
+      }
+    }
+    XDestroyImage(image);
+    return s;
+  }
+
+  // Waits until the window shows what the condition wants.
+  bool screenShows(const std::function<bool(const Screen&)>& wanted) {
+    const auto give = Clock::now() + kPatience;
+    while (Clock::now() < give) {
+      Screen s = grab();
+      if (s.width > 0 && wanted(s)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  uint32_t pixel(int px, int py) {
+    Screen s = grab();
+    return px < s.width && py < s.height ? s.at(px, py) : 0xFFFFFFFF;
+  }
+
+  bool pixelBecomes(int px, int py, uint32_t rgb) {
+    return screenShows([&](const Screen& s) { return px < s.width && py < s.height && s.at(px, py) == rgb; });
+  }
+
+  // The one key that shows a look: a point in the lower interior of the
+  // region painted in it (three rows above its lowest, the middle of that
+  // row's run). False when no pixel shows it.
+  bool litKey(uint32_t look, int* px, int* py) {
+    bool found = false;
+    screenShows([&](const Screen& s) {
+      int bottom = -1;
+      for (int row = 0; row < s.height; row++) {
+        for (int col = 0; col < s.width; col++) {
+          if (s.at(col, row) == look) bottom = row;
+        }
+      }
+      if (bottom < 3) return false;
+      const int row = bottom - 3;
+      int left = -1, right = -1;
+      for (int col = 0; col < s.width; col++) {
+        if (s.at(col, row) == look) {
+          if (left < 0) left = col;
+          right = col;
+        }
+      }
+      if (left < 0) return false;
+      *px = (left + right) / 2;
+      *py = row;
+      found = s.at(*px, row) == look;
+      return found;
+    });
+    return found;
+  }
+
+  // Runs xdotool against the program's window and waits for it.
+  void xdotool(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"xdotool"};
+    all.insert(all.end(), args.begin(), args.end());
+    const pid_t pid = launch(all, "", "", -1);
+    ASSERT_GT(pid, 0);
+    const int status = reap(pid, std::chrono::seconds(10));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xdotool failed: " << status;
+  }
+
+  JackServer server{};
+  pid_t xvfb = 0;
+  std::string display;
+  Display* x = nullptr;
+  Window window = 0;
+  Peer peer;
+  std::string clientName;
+  std::string scratch;
+  pid_t program = 0;
+};
+
+using Messages = std::vector<Bytes>;
+
+TEST_F(DesktopProgram, NotesPassOnRechannelledAndLightTheKeys) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  // IN1 is set to channel 3: a note on channel 1 leaves on channel 3.
+  EXPECT_EQ(Messages({{0x92, 60, 100}}), play(1, {0x90, 60, 100}, 1));
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  EXPECT_EQ(Messages({{0x82, 60, 64}}), play(1, {0x80, 60, 64}, 1));
+  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
+  // A note-on of velocity 0 ends the note as well.
+  EXPECT_EQ(Messages({{0x92, 60, 90}}), play(1, {0x90, 60, 90}, 1));
+  EXPECT_TRUE(pixelBecomes(px, py, kOn)) << std::hex << pixel(px, py);
+  EXPECT_EQ(Messages({{0x92, 60, 0}}), play(1, {0x90, 60, 0}, 1));
+  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
+}
+
+TEST_F(DesktopProgram, KeysReleasedUnderTheDamperShowSustainedUntilItLifts) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  EXPECT_EQ(Messages({{0xB2, 64, 127}}), play(1, {0xB0, 64, 127}, 1));
+  EXPECT_EQ(Messages({{0x92, 62, 100}}), play(1, {0x90, 62, 100}, 1));
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  EXPECT_EQ(Messages({{0x82, 62, 0}}), play(1, {0x80, 62, 0}, 1));
+  EXPECT_TRUE(pixelBecomes(px, py, kSustained)) << std::hex << pixel(px, py);
+  EXPECT_EQ(Messages({{0xB2, 64, 0}}), play(1, {0xB0, 64, 0}, 1));
+  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
+}
+
+TEST_F(DesktopProgram, ANoteWithAProgramSendsTheProgramInstead) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  // A controller after the note on the same input (two inputs keep no order
+  // between them) shows that the note itself was not passed on.
+  peer.send(2, {0x90, 60, 100});
+  peer.send(2, kProbe);
+  ASSERT_TRUE(peer.waitFor(2)) << peer.text();
+  EXPECT_EQ(Messages({{0xC0, 5}, {0xB1, 3, 0}}), peer.take());
+  // A note without a program passes on IN2's own channel (its index: 2).
+  EXPECT_EQ(Messages({{0x91, 61, 100}}), play(2, {0x90, 61, 100}, 1));
+}
+
+TEST_F(DesktopProgram, SystemExclusiveArrivesWhole) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  const Bytes shortOne = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+  EXPECT_EQ(Messages({shortOne}), play(1, shortOne, 1));
+  Bytes longOne = {0xF0, 0x7D};
+  for (int i = 0; i < 1000; i++) longOne.push_back(static_cast<uint8_t>(i % 128));
+  longOne.push_back(0xF7);
+  EXPECT_EQ(Messages({longOne}), play(1, longOne, 1));
+}
+
+TEST_F(DesktopProgram, AMouseClickPlaysTheKey) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  // A note played first gives the channel its column and tells where key 60 is.
+  play(1, {0x90, 60, 100}, 1);
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  play(1, {0x80, 60, 0}, 1);
+  ASSERT_TRUE(pixelBecomes(px, py, kOff));
+  const std::string id = std::to_string(window);
+  ASSERT_NO_FATAL_FAILURE(
+      xdotool({"mousemove", "--sync", "--window", id, std::to_string(px), std::to_string(py), "mousedown", "1"}));
+  // The mouse plays through IN1's routing: channel 3, velocity 100, then 50.
+  ASSERT_TRUE(peer.waitFor(1)) << peer.text();
+  EXPECT_EQ(Messages({{0x92, 60, 100}}), peer.take());
+  EXPECT_TRUE(pixelBecomes(px, py, kOn)) << std::hex << pixel(px, py);
+  ASSERT_NO_FATAL_FAILURE(xdotool({"mouseup", "1"}));
+  ASSERT_TRUE(peer.waitFor(1)) << peer.text();
+  EXPECT_EQ(Messages({{0x82, 60, 50}}), peer.take());
+  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
+}
+
+// Disabled until JACK outputs stop blocking the input's process thread: RtMidi
+// waits on a JACK output's 16 KiB ring from inside our input client's process
+// callback, the server drops that client, and everything after the first
+// ~2,340 messages is lost. Run it with --gtest_also_run_disabled_tests.
+TEST_F(DesktopProgram, DISABLED_TenThousandMessagesAllArriveInOrder) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  // Controllers 1..80 (the damper left out), each value in turn: every
+  // message differs from its neighbours, so a loss or a swap shows.
+  Messages expected;
+  constexpr int kCount = 10000;
+  for (int i = 0; i < kCount; i++) {
+    int controller = 1 + i / 128;
+    if (controller >= 64) controller++;
+    const uint8_t value = static_cast<uint8_t>(i % 128);
+    peer.send(1, {0xB0, static_cast<uint8_t>(controller), value});
+    expected.push_back({0xB2, static_cast<uint8_t>(controller), value});
+  }
+  ASSERT_TRUE(peer.sent());
+  peer.waitFor(kCount);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // anything beyond
+  const Messages got = peer.take();
+  EXPECT_EQ(expected.size(), got.size());
+  size_t first = 0;
+  while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
+  EXPECT_EQ(expected.size(), first) << "first difference at message " << first << ": "
+                                    << (first < got.size() ? hex(got[first]) : std::string("(none)"));
+}
+
+}  // namespace
