@@ -44,10 +44,10 @@ build-linux: deps-test build-windows
 
 test-sanitizers: deps-test
 	cmake -S . -B $(BUILD)/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNOTALUMEN_SANITIZE=address
-	cmake --build $(BUILD)/asan -j $(JOBS) --target notalumen_tests notalumen_desktop_tests
+	cmake --build $(BUILD)/asan -j $(JOBS) --target notalumen_tests notalumen_desktop_tests notalumen-sim
 	ctest --test-dir $(BUILD)/asan --output-on-failure -j $(JOBS)
 	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNOTALUMEN_SANITIZE=thread
-	cmake --build $(BUILD)/tsan -j $(JOBS) --target notalumen_tests notalumen_desktop_tests
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target notalumen_tests notalumen_desktop_tests notalumen-sim
 	ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS)
 
 test: build-linux
@@ -56,3 +56,13 @@ test: build-linux
 
 clean:
 	rm -rf $(BUILD)
+
+# Benchmarks on the sim platform in a Release build: runs them (the median of
+# BENCH_REPS repetitions) and writes the figures into docs/performance.md.
+BENCH_REPS ?= 5
+.PHONY: bench
+bench: deps-run
+	@sh tools/install-packages.sh libbenchmark-dev
+	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF -DNOTALUMEN_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS) --target notalumen_bench
+	sh bench/perf_table.sh $(BUILD)/bench/bench/notalumen_bench docs/performance.md $(BENCH_REPS)

@@ -43,7 +43,9 @@ class ProgramReader : public SimTest {
  protected:
   // Writes bytes as a file and reads it into table by its narrow name.
   int read(const std::string& bytes, int table = 0) {
-    const std::string name = "t" + std::to_string(files++) + ".ini";
+    std::string name = "t";
+    name += std::to_string(files++);
+    name += ".ini";
     writeHostFile(name, bytes);
     return readProgramTable(simFile(name).c_str(), nullptr, table, 0);
   }

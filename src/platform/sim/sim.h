@@ -68,6 +68,12 @@ struct SimMidiOutEvent {
   std::vector<uint8_t> bytes;  // long message
 };
 std::vector<SimMidiOutEvent> simMidiOutEvents(int index);  // index kMidiMapper for the mapper
+// Recording switch (on after simReset): while off, the MIDI output devices and
+// the mapper (not the serial ports) keep no record of what they receive, and
+// simMidiCalls leaves out the calls made on output handles (sends, prepares,
+// unprepares, closes), so that benchmarks and allocation counts see the
+// program's own costs only. Handles are still checked, faults still injected.
+void simRecordMidiOutput(bool record);
 // The bytes an output received, short words cut to their message length by
 // status (running-status words as two bytes), long messages whole.
 std::vector<uint8_t> simMidiOutBytes(int index);

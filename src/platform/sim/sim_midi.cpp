@@ -91,6 +91,7 @@ struct SimMidiMachine {
   std::vector<std::string> calls;     // every service call, in order
   std::vector<SimSerialPort> serials; // serial ports of the machine
   intptr_t nextHandle = 0x1000;       // next handle value to give out
+  bool recordOutput = true;           // outputs record what they receive (simRecordMidiOutput)
 };
 
 std::mutex machineLock;              // guards machine; never held while a callback runs
@@ -133,9 +134,11 @@ SimOutOpen* openOut(MidiHandle handle) {
   return nullptr;
 }
 
-// Notes an output call by its device index ("?" for a handle not open).
+// Notes an output call by its device index ("?" for a handle not open);
+// while recording is off, nothing is noted.
 SimOutOpen* findOut(const char* call, MidiHandle handle) {
   SimOutOpen* o = openOut(handle);
+  if (!machine.recordOutput) return o;
   if (o) note(call, o->device);
   else note(call, "?");
   return o;
@@ -331,6 +334,11 @@ void simFailMidiOutLong(int count, int code) {
   std::lock_guard<std::mutex> lock(machineLock);
   machine.failLong = count;
   machine.failLongCode = code;
+}
+
+void simRecordMidiOutput(bool record) {
+  std::lock_guard<std::mutex> lock(machineLock);
+  machine.recordOutput = record;
 }
 
 std::vector<SimMidiOutEvent> simMidiOutEvents(int index) {
@@ -551,6 +559,7 @@ int osMidiOutShort(MidiHandle handle, uint32_t word) {
   SimOutOpen* o = findOut("midiOutShort", handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (takeFault(machine.failShort)) return machine.failShortCode;
+  if (!machine.recordOutput) return OS_MIDI_OK;
   SimMidiOutEvent e;
   e.isLong = false;
   e.word = word;
@@ -581,11 +590,13 @@ int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
   if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
   uint32_t length = preparedLength(header);
   if (!header->data && length > 0) return OS_MIDI_INVALPARAM;
-  SimMidiOutEvent e;
-  e.isLong = true;
-  e.word = 0;
-  e.bytes.assign(header->data, header->data + length);
-  outDevice(o->device)->events.push_back(std::move(e));
+  if (machine.recordOutput) {
+    SimMidiOutEvent e;
+    e.isLong = true;
+    e.word = 0;
+    e.bytes.assign(header->data, header->data + length);
+    outDevice(o->device)->events.push_back(std::move(e));
+  }
   header->flags &= ~static_cast<uint32_t>(OS_MHDR_DONE);
   if (machine.holdLongs) {
     header->flags |= OS_MHDR_INQUEUE;
