@@ -57,6 +57,19 @@ test: build-linux
 clean:
 	rm -rf $(BUILD)
 
+# Fuzzing with libFuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer):
+# builds the targets in fuzz/ and runs each for FUZZ_SECONDS; a crash, leak,
+# hang, out-of-memory or sanitizer report fails (findings in build/fuzz/out).
+FUZZ_PACKAGES := clang llvm libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz: deps-run
+	@sh tools/install-packages.sh $(FUZZ_PACKAGES)
+	cmake -S . -B $(BUILD)/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DNOTALUMEN_TESTS=OFF -DNOTALUMEN_BENCH=OFF -DNOTALUMEN_FUZZ=ON
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_all
+	sh fuzz/run.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+
 # Benchmarks on the sim platform in a Release build: runs them (the median of
 # BENCH_REPS repetitions) and writes the figures into docs/performance.md.
 BENCH_REPS ?= 5

@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "config/program_tables.h"
+#include "engine/engine.h"
 #include "support/file_io.h"
 #include "support/os_files.h"
 #include "support/paths.h"
@@ -376,6 +377,11 @@ void reloadProgramTables(void) {
     char name[kNameSize];
     tableFileName(name, i);
     char path[kPathSize];
-    if (joinNarrow(path, programDir, separator, name) == 0) readProgramTable(path, nullptr, i - 1, 0);
+    if (joinNarrow(path, programDir, separator, name) == 0) {
+      // Input plays from the tables meanwhile: under the engine lock a message
+      // finds the old program or the new one, never part of either.
+      EngineLock hold;
+      readProgramTable(path, nullptr, i - 1, 0);
+    }
   }
 }
