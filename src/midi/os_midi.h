@@ -20,7 +20,8 @@ enum {
   OS_MIDI_INVALFLAG = 10,
   OS_MIDI_INVALPARAM = 11,
   OS_MIDI_UNPREPARED = 64,
-  OS_MIDI_STILLPLAYING = 65
+  OS_MIDI_STILLPLAYING = 65,
+  OS_MIDI_NOTREADY = 67
 };
 
 // Input notifications (values of the Windows API).

@@ -431,6 +431,39 @@ TEST_F(DesktopMidiJack, OutputReachesTheDevice) {
   EXPECT_EQ(OS_MIDI_INVALHANDLE, osMidiOutShort(handle, 0x643C90));
 }
 
+TEST_F(DesktopMidiJack, AFloodLargerThanTheQueueArrivesWholeInOrderAlsoWhenClosedAtOnce) {
+  MidiHandle handle = 0;
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&handle, findDevice(false, "nlsink:synth")));
+  ASSERT_TRUE(outputConnected(handle, sink));
+  // 40,000 messages are more than the port's queue holds: the sender waits
+  // for room, and each cycle the port carries what its buffer takes.
+  std::vector<Bytes> want;
+  for (int i = 0; i < 40000; i++) {
+    const uint8_t status = static_cast<uint8_t>(0xB0 + i % 16);
+    const uint8_t controller = static_cast<uint8_t>(i / 16 % 120);
+    const uint8_t value = static_cast<uint8_t>(i / 1920 % 128);
+    ASSERT_EQ(OS_MIDI_OK, osMidiOutShort(handle, status | controller << 8 | value << 16)) << i;
+    want.push_back({status, controller, value});
+  }
+  uint8_t buffer[2000];
+  MidiHeader header{buffer, sizeof buffer, 0, 0};
+  buffer[0] = 0xF0;
+  for (size_t i = 1; i + 1 < sizeof buffer; i++) buffer[i] = static_cast<uint8_t>(i % 128);
+  buffer[sizeof buffer - 1] = 0xF7;
+  ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutLong(handle, &header));
+  want.emplace_back(buffer, buffer + sizeof buffer);
+  // Closed straight away: what was sent still goes out first.
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutUnprepare(handle, &header));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
+  ASSERT_TRUE(sink->waitFor(want.size())) << sink->copy().size() << " arrived";
+  const std::vector<Bytes> got = sink->copy();
+  size_t same = 0;
+  while (same < got.size() && same < want.size() && got[same] == want[same]) same++;
+  EXPECT_EQ(want.size(), same) << "first difference at message " << same;
+  EXPECT_EQ(want.size(), got.size());
+}
+
 TEST_F(DesktopMidiJack, TheMapperIsAPortOfOurOwn) {
   MidiHandle first = 0;
   MidiHandle second = 0;

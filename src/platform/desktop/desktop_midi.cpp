@@ -29,6 +29,10 @@
 #include "app/log.h"
 #include "midi/os_midi.h"
 #include "platform/desktop/desktop_midi.h"
+#include "platform/desktop/jack_out.h"
+
+// On JACK the outputs do not go through RtMidi: their ports are on our own
+// client, fed by the queues of jack_out.cpp (which says why).
 
 // ---- The byte-stream splitter.
 
@@ -147,8 +151,6 @@ struct Session {
   uint32_t serial;            // changes with the system and with each new JACK server
   jack_client_t* jack;        // our JACK client that watches the server; null off JACK
   std::atomic<int> jackGone;  // the JACK server shut down under that client
-  int jackCycleMs;            // the server's process cycle in milliseconds (at least 1)
-  int64_t lastCloseMs;        // monotonic time at which an output last closed its JACK port
   RtMidiIn* inLister;         // lists the ports we can read from
   RtMidiOut* outLister;       // lists the ports we can write to
   ErrorRecord listerErrors;   // errors of both listers
@@ -178,7 +180,8 @@ struct OutSlot {
   uint32_t generation;    // generation of the handle open on the slot
   uint8_t open;           // a handle is open
   uint8_t mapper;         // the handle is on the MIDI mapper port
-  RtMidiOut* midi;        // own connection to the device; on JACK kept closed between opens
+  RtMidiOut* midi;        // ALSA: own connection to the device
+  int8_t lane;            // JACK: the jack_out lane that carries the sends; -1 on ALSA
   uint32_t serial;        // session serial that midi belongs to
   MidiSplitter splitter;  // the outgoing byte stream
   uint8_t wordStatus;     // status that a short word without status continues
@@ -187,11 +190,14 @@ struct OutSlot {
 
 struct MapperPort {
   std::mutex lock;     // one send at a time through the shared port
-  RtMidiOut* midi;     // connection that holds the port "Notalumen Out" while users > 0
+  RtMidiOut* midi;     // ALSA: connection that holds the port "Notalumen Out" while users > 0
   uint32_t serial;     // session serial that midi belongs to
   int users;           // mapper handles open (under tableLock)
   ErrorRecord errors;  // errors RtMidi reported for the port
 };
+
+constexpr int kMapperLane = kOutSlots;  // jack_out lane of the mapper's port
+static_assert(kOutSlots + 1 <= kJackOutLanes, "a lane for every output and the mapper");
 
 std::mutex tableLock;  // open, close, lists and the session; never taken on a send
 Session session;
@@ -298,42 +304,15 @@ void dropListers() {
   outList.taken = 0;
 }
 
-// RtMidi 5.0 frees a JACK output's ring buffer before it closes the JACK
-// client, so deleting an output whose port was just closed can pull the ring
-// buffer from under a process cycle still running (a crash in
-// jack_ringbuffer_peek). On JACK an output is therefore only closed when its
-// handle closes and kept for the next open; it is deleted when the session
-// moves on or the program ends, once a few cycles have passed since its port
-// closed (from then on its process callback returns at once). ALSA outputs
-// have no thread of their own and go at once.
+// ALSA outputs: a connection per open handle, gone when the handle closes.
 void releaseOutput(RtMidiOut** midi) {
-  if (!*midi) return;
-  if (session.system == DESKTOP_MIDI_JACK) {
-    (*midi)->closePort();  // waits (a second at most) until the ring buffer has gone out
-    session.lastCloseMs = nowMs();
-  } else {
-    delete *midi;
-    *midi = nullptr;
-  }
+  delete *midi;
+  *midi = nullptr;
 }
 
 void retireOutputs() {
-  bool kept = mapperPort.midi != nullptr;
-  for (OutSlot& o : outSlots) kept = kept || o.midi != nullptr;
-  if (!kept) return;
-  if (session.system == DESKTOP_MIDI_JACK && !session.jackGone.load()) {
-    const int64_t wait = session.lastCloseMs + 4 * session.jackCycleMs + 20 - nowMs();
-    if (wait > 0) {
-      timespec t = {static_cast<time_t>(wait / 1000), static_cast<long>(wait % 1000) * 1000000};
-      nanosleep(&t, nullptr);
-    }
-  }
-  for (OutSlot& o : outSlots) {
-    delete o.midi;
-    o.midi = nullptr;
-  }
-  delete mapperPort.midi;
-  mapperPort.midi = nullptr;
+  for (OutSlot& o : outSlots) releaseOutput(&o.midi);
+  releaseOutput(&mapperPort.midi);
 }
 
 // A new system or a new JACK server: lists and kept connections are stale.
@@ -346,6 +325,7 @@ void sessionMovesOn() {
 void dropJack() {
   if (!session.jack) return;
   sessionMovesOn();
+  jackOutUnbind();
   jack_client_close(session.jack);
   session.jack = nullptr;
 }
@@ -356,7 +336,10 @@ bool endSession() {
   if (openHandles > 0) return false;
   dropListers();
   retireOutputs();
-  if (session.jack) jack_client_close(session.jack);
+  if (session.jack) {
+    jackOutUnbind();
+    jack_client_close(session.jack);
+  }
   session.jack = nullptr;
   session.system = DESKTOP_MIDI_NONE;
   session.serial++;
@@ -381,11 +364,10 @@ bool jackAnswers() {
   jack_client_t* client = jack_client_open(session.client, JackNoStartServer, &status);
   if (!client) return false;
   session.jackGone.store(0);
-  const jack_nframes_t rate = jack_get_sample_rate(client);
-  session.jackCycleMs = rate ? static_cast<int>(jack_get_buffer_size(client) * 1000 / rate) + 1 : 50;
-  // The watch client is never activated: it holds no port and runs no process
-  // callback, yet libjack tells it when the server goes away.
+  // The client watches the server (libjack tells it when the server goes
+  // away) and carries the output ports; it is active only while one is open.
   jack_on_shutdown(client, onJackShutdown, nullptr);
+  jackOutBind(client);
   session.jack = client;
   return true;
 }
@@ -639,6 +621,13 @@ void returnHeaders(InSlot* s) {
 
 int sendMessage(OutSlot* o, const uint8_t* bytes, size_t count) {
   if (count == 0) return OS_MIDI_OK;
+  if (o->lane >= 0) {
+    if (session.jackGone.load()) return OS_MIDI_NODRIVER;
+    // On the JACK process thread (an input's notification) nothing may wait.
+    if (!o->mapper) return jackOutSend(o->lane, bytes, count, !deliveringOnMidiThread);
+    std::lock_guard<std::mutex> guard(mapperPort.lock);  // one writer per queue
+    return jackOutSend(o->lane, bytes, count, !deliveringOnMidiThread);
+  }
   if (o->mapper) {
     std::lock_guard<std::mutex> guard(mapperPort.lock);
     mapperPort.errors.failed.store(0);
@@ -738,8 +727,20 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
     while (k < kOutSlots && outSlots[k].open) k++;
     if (k == kOutSlots) return OS_MIDI_NOMEM;
     OutSlot& o = outSlots[k];
-    if (index == kMidiMapper) {
-      // One port for all mapper handles: other programs connect to one name.
+    const bool jack = session.system == DESKTOP_MIDI_JACK;
+    char portName[32];
+    std::snprintf(portName, sizeof portName, "Notalumen Out %d", k + 1);
+    // One port for all mapper handles: other programs connect to one name.
+    if (jack) {
+      if (index != kMidiMapper) {
+        const int result = jackOutOpen(k, portName, outList.port[index]);
+        if (result != OS_MIDI_OK) return result;
+      } else if (mapperPort.users == 0) {
+        const int result = jackOutOpen(kMapperLane, kMapperPortName, nullptr);
+        if (result != OS_MIDI_OK) return result;
+      }
+      if (index == kMidiMapper) mapperPort.users++;
+    } else if (index == kMidiMapper) {
       if (mapperPort.users == 0) {
         if (!mapperPort.midi || mapperPort.serial != session.serial) {
           delete mapperPort.midi;
@@ -769,8 +770,6 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
         releaseOutput(&o.midi);
         return OS_MIDI_BADDEVICEID;  // the port went away since the list
       }
-      char portName[32];
-      std::snprintf(portName, sizeof portName, "Notalumen Out %d", k + 1);
       o.midi->openPort(static_cast<unsigned>(live), portName);
       if (o.errors.failed.load()) {
         const int result = resultOf(o.errors.type.load(), true);
@@ -782,6 +781,7 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
     o.generation = nextGeneration();
     o.open = 1;
     o.mapper = index == kMidiMapper;
+    o.lane = static_cast<int8_t>(!jack ? -1 : o.mapper ? kMapperLane : k);
     midiSplitterReset(&o.splitter);
     o.wordStatus = 0;
     openHandles++;
@@ -850,8 +850,8 @@ int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
   // A lone timing clock or active sensing byte is an interjection the senders
   // do not count as a status; any other first status byte is one.
   if (first >= 0x80 && !(header->bufferLength == 1 && (first == 0xF8 || first == 0xFE))) o->wordStatus = first;
-  // The bytes are with the MIDI system (ALSA's queue, RtMidi's JACK ring
-  // buffer) once sendMessage returns: the header is done at once.
+  // The bytes are with the MIDI system (ALSA's queue, the JACK port's queue)
+  // once sendMessage returns: the header is done at once.
   header->flags |= OS_MHDR_DONE;
   return result;
 }
@@ -868,18 +868,22 @@ int osMidiOutUnprepare(MidiHandle handle, MidiHeader* header) {
 int osMidiOutClose(MidiHandle handle) {
   std::lock_guard<std::mutex> guard(tableLock);
   bool mapper = false;
+  int lane = -1;
   OutSlot* closed = nullptr;
   {
     OUT_SLOT_OR_FAIL(handle);
     o->open = 0;
     openHandles--;
     mapper = o->mapper;
+    lane = o->lane;
     closed = o;
   }
   // No send can reach the connection now: the handle is closed, and the
   // mapper's port is only closed with its last handle.
   try {
-    if (!mapper) {
+    if (lane >= 0) {
+      if (!mapper || --mapperPort.users == 0) jackOutClose(lane, session.jackGone.load());
+    } else if (!mapper) {
       releaseOutput(&closed->midi);
     } else if (--mapperPort.users == 0) {
       releaseOutput(&mapperPort.midi);

@@ -46,7 +46,8 @@ std::mutex syncLock;
 static_assert(OS_MHDR_DONE == MHDR_DONE && OS_MHDR_PREPARED == MHDR_PREPARED && OS_MHDR_INQUEUE == MHDR_INQUEUE,
               "header flags are mirrored bit for bit");
 static_assert(OS_MIM_OPEN == MIM_OPEN && OS_MIM_LONGERROR == MIM_LONGERROR, "notifications pass through unchanged");
-static_assert(OS_MIDI_STILLPLAYING == MIDIERR_STILLPLAYING && OS_MIDI_UNPREPARED == MIDIERR_UNPREPARED,
+static_assert(OS_MIDI_STILLPLAYING == MIDIERR_STILLPLAYING && OS_MIDI_UNPREPARED == MIDIERR_UNPREPARED &&
+                  OS_MIDI_NOTREADY == MIDIERR_NOTREADY,
               "result codes pass through unchanged");
 
 HMIDIIN inHandle(MidiHandle h) { return reinterpret_cast<HMIDIIN>(h); }

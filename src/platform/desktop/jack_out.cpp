@@ -1,0 +1,237 @@
+// MIDI outputs on JACK through the backend's own client (see jack_out.h).
+//
+// Why not RtMidi's JACK output: it keeps a 16 KiB ring per output and, when the
+// ring is full, spins until the output's process callback has emptied it. Our
+// sends come from the input's notification, which on JACK runs inside another
+// client's process callback: the spin holds up the whole graph cycle, the
+// output never gets its turn, and the server throws the waiting client out
+// (everything after the first ~2,300 messages of a flood was lost). RtMidi also
+// drops whatever its process callback cannot fit into the cycle's port buffer.
+// Here each port has a queue of its own; the process callback takes from it
+// only what the buffer holds and leaves the rest for the next cycle.
+#include "platform/desktop/jack_out.h"
+
+#include <jack/midiport.h>
+#include <time.h>
+
+#include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "app/log.h"
+#include "midi/os_midi.h"
+
+namespace {
+
+constexpr uint32_t kMask = kJackOutQueueBytes - 1;
+constexpr uint32_t kLengthBytes = 4;  // each queued message: its length, then its bytes
+
+// One output port. The queue has one writer (the sender, under the output's
+// own lock) and one reader (the process callback).
+struct Lane {
+  std::atomic<jack_port_t*> port;  // registered port the process callback serves; null: none
+  jack_port_t* registered;         // port as registered (table lock)
+  std::unique_ptr<uint8_t[]> ring;  // kJackOutQueueBytes, allocated at the lane's first open
+  std::atomic<uint32_t> head;      // bytes ever written (writer)
+  std::atomic<uint32_t> tail;      // bytes ever taken (reader)
+  size_t largest;                  // longest message an empty port buffer takes
+};
+
+jack_client_t* client;                // bound client; null: none
+int lanesOpen;                        // lanes with a registered port
+int active;                           // the client is activated
+std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
+std::atomic<uint32_t> dropped;        // messages no port buffer could take
+Lane lanes[kJackOutLanes];
+
+void sleepMs(int ms) {
+  timespec t = {0, static_cast<long>(ms) * 1000000};
+  nanosleep(&t, nullptr);
+}
+
+void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
+  const uint32_t first = at & kMask;
+  const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
+  std::memcpy(to, lane.ring.get() + first, n);
+  std::memcpy(to + n, lane.ring.get(), count - n);
+}
+
+void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
+  const uint32_t first = at & kMask;
+  const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
+  std::memcpy(lane->ring.get() + first, from, n);
+  std::memcpy(lane->ring.get(), from + n, count - n);
+}
+
+// Writes the queue into the port buffer: whole messages, in order, as many as
+// fit; the rest waits for the next cycle. Every event is stamped with the
+// cycle's first frame, so a message goes out in the cycle it was queued for.
+void serve(Lane* lane, jack_nframes_t frames) {
+  jack_port_t* port = lane->port.load(std::memory_order_acquire);
+  if (!port) return;
+  void* buffer = jack_port_get_buffer(port, frames);
+  jack_midi_clear_buffer(buffer);
+  uint32_t tail = lane->tail.load(std::memory_order_relaxed);
+  const uint32_t head = lane->head.load(std::memory_order_acquire);
+  bool written = false;
+  while (head - tail >= kLengthBytes) {
+    uint8_t length[kLengthBytes];
+    copyOut(*lane, tail, length, kLengthBytes);
+    uint32_t count;
+    std::memcpy(&count, length, sizeof count);
+    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, count);
+    if (!event) {
+      if (written) break;  // the buffer is full: the rest goes next cycle
+      // Not even an empty buffer takes it; the sender checks for this, so
+      // only a change of the server's buffer size gets here.
+      dropped.fetch_add(1, std::memory_order_relaxed);
+    } else {
+      copyOut(*lane, tail + kLengthBytes, event, count);
+      written = true;
+    }
+    tail += kLengthBytes + count;
+  }
+  lane->tail.store(tail, std::memory_order_release);
+}
+
+int process(jack_nframes_t frames, void*) {
+  for (Lane& lane : lanes) serve(&lane, frames);
+  cycles.fetch_add(1, std::memory_order_release);
+  return 0;
+}
+
+// Waits (bounded) until the process callback has run `count` more cycles.
+bool waitCycles(uint32_t count, int patienceMs) {
+  const uint32_t from = cycles.load(std::memory_order_acquire);
+  for (int waited = 0; waited < patienceMs; waited++) {
+    if (cycles.load(std::memory_order_acquire) - from >= count) return true;
+    sleepMs(1);
+  }
+  return false;
+}
+
+}  // namespace
+
+void jackOutBind(jack_client_t* c) {
+  assert(lanesOpen == 0);
+  client = c;
+  active = 0;
+  jack_set_process_callback(client, process, nullptr);
+}
+
+void jackOutUnbind(void) {
+  // The ports go with the client; the lanes start empty at the next bind.
+  for (Lane& lane : lanes) {
+    lane.port.store(nullptr, std::memory_order_release);
+    lane.registered = nullptr;
+    lane.tail.store(lane.head.load());
+  }
+  lanesOpen = 0;
+  active = 0;
+  client = nullptr;
+}
+
+int jackOutOpen(int index, const char* name, const char* device) {
+  assert(index >= 0 && index < kJackOutLanes && client);
+  Lane& lane = lanes[index];
+  assert(!lane.registered);
+  if (device && !jack_port_by_name(client, device)) return OS_MIDI_BADDEVICEID;  // gone since the list
+  if (!lane.ring) {
+    lane.ring.reset(new (std::nothrow) uint8_t[kJackOutQueueBytes]);
+    if (!lane.ring) return OS_MIDI_NOMEM;
+  }
+  jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (!port) return OS_MIDI_NOMEM;
+  if (!active) {
+    if (jack_activate(client) != 0) {
+      jack_port_unregister(client, port);
+      return OS_MIDI_NODRIVER;
+    }
+    active = 1;
+  }
+  // Connecting needs the client active. EEXIST: connected already.
+  if (device) {
+    const int connected = jack_connect(client, jack_port_name(port), device);
+    if (connected != 0 && connected != EEXIST) {
+      jack_port_unregister(client, port);
+      if (lanesOpen == 0) {
+        jack_deactivate(client);
+        active = 0;
+      }
+      return OS_MIDI_ALLOCATED;
+    }
+  }
+  // The largest message: a port buffer holds the events and a header of a
+  // few dozen bytes.
+  const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
+  lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
+  lane.tail.store(lane.head.load());
+  lane.registered = port;
+  lanesOpen++;
+  lane.port.store(port, std::memory_order_release);
+  return OS_MIDI_OK;
+}
+
+int jackOutSend(int index, const uint8_t* bytes, size_t count, int mayWait) {
+  assert(index >= 0 && index < kJackOutLanes);
+  Lane& lane = lanes[index];
+  if (count == 0) return OS_MIDI_OK;
+  if (!lane.port.load(std::memory_order_relaxed)) return OS_MIDI_NODRIVER;
+  if (count > lane.largest || count + kLengthBytes > kJackOutQueueBytes) {
+    log("MIDI OUT: a message of %u bytes is more than a JACK port takes in one cycle.\n",
+        static_cast<unsigned>(count));
+    return OS_MIDI_INVALPARAM;
+  }
+  const uint32_t need = static_cast<uint32_t>(count) + kLengthBytes;
+  const uint32_t head = lane.head.load(std::memory_order_relaxed);
+  for (int waited = 0;; waited++) {
+    if (kJackOutQueueBytes - (head - lane.tail.load(std::memory_order_acquire)) >= need) break;
+    if (!mayWait || waited >= kJackOutWaitMs) {
+      log("MIDI OUT: the JACK output's queue is full; a message of %u bytes is not sent.\n",
+          static_cast<unsigned>(count));
+      return OS_MIDI_NOTREADY;
+    }
+    sleepMs(1);
+  }
+  const uint32_t length = static_cast<uint32_t>(count);
+  uint8_t lengthBytes[kLengthBytes];
+  std::memcpy(lengthBytes, &length, sizeof length);
+  copyIn(&lane, head, lengthBytes, kLengthBytes);
+  copyIn(&lane, head + kLengthBytes, bytes, length);
+  lane.head.store(head + need, std::memory_order_release);
+  return OS_MIDI_OK;
+}
+
+void jackOutClose(int index, int serverGone) {
+  assert(index >= 0 && index < kJackOutLanes);
+  Lane& lane = lanes[index];
+  if (!lane.registered || !client) return;
+  if (serverGone) {
+    lane.port.store(nullptr, std::memory_order_release);
+    lane.registered = nullptr;
+    lane.tail.store(lane.head.load());
+    if (--lanesOpen == 0) active = 0;
+    return;
+  }
+  // What was sent goes out first, as on a device that plays its buffer.
+  for (int waited = 0; waited < kJackOutWaitMs; waited++) {
+    if (lane.tail.load(std::memory_order_acquire) == lane.head.load(std::memory_order_relaxed)) break;
+    sleepMs(1);
+  }
+  // Disconnected first, so the port's last buffer is not read again; then
+  // the callback lets go of it before the port goes.
+  jack_port_disconnect(client, lane.registered);
+  lane.port.store(nullptr, std::memory_order_release);
+  waitCycles(2, kJackOutWaitMs);
+  jack_port_unregister(client, lane.registered);
+  lane.registered = nullptr;
+  lane.tail.store(lane.head.load());
+  if (--lanesOpen == 0 && active) {
+    jack_deactivate(client);
+    active = 0;
+  }
+}
+
+uint32_t jackOutDropped(void) { return dropped.load(std::memory_order_relaxed); }

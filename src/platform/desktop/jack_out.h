@@ -1,0 +1,39 @@
+// MIDI outputs on JACK, written by the backend's own client: every output port
+// has a queue that the senders fill and the client's process callback empties,
+// writing each cycle what the port buffer takes and keeping the rest for the
+// next cycle. A sender never waits on the JACK process thread, and nothing is
+// dropped because a cycle's buffer was full.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <cstddef>
+#include <cstdint>
+
+enum {
+  kJackOutLanes = 18,          // output ports at once: 17 device outputs and the mapper's port
+  kJackOutQueueBytes = 262144,  // queue of each port (a power of two): 37,000 three-byte messages
+  kJackOutWaitMs = 1000        // longest wait for room in a full queue or for a queue to go out
+};
+
+// Takes the client whose ports carry the outputs; installs its process
+// callback. The client is activated while at least one port is open.
+void jackOutBind(jack_client_t* client);
+// Forgets the client (before it is closed, or after its server went away).
+void jackOutUnbind(void);
+
+// Registers port `name` on lane `lane` and connects it to the port `device`
+// (full JACK name; null: the port stays free for other programs to connect).
+// A system result code: OS_MIDI_BADDEVICEID when `device` is not there,
+// OS_MIDI_ALLOCATED when it refuses the connection.
+int jackOutOpen(int lane, const char* name, const char* device);
+// Queues one whole message (or one part of a system-exclusive message). When
+// the queue is full: mayWait waits up to kJackOutWaitMs for room; otherwise
+// (on a JACK process thread) it fails at once. A system result code.
+int jackOutSend(int lane, const uint8_t* bytes, size_t count, int mayWait);
+// Lets the queue go out (bounded wait), disconnects and unregisters the port.
+// serverGone: the server went away; the port is only forgotten.
+void jackOutClose(int lane, int serverGone);
+
+// Messages that could not be written at all (larger than an empty port buffer).
+uint32_t jackOutDropped(void);
