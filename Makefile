@@ -1,6 +1,7 @@
 # Notalumen build entry points.
 #   make run    builds the Linux desktop program and starts it
-#   make test   builds every target (Linux, sim, both Windows exes) and runs all tests
+#   make test   builds every target (Linux, sim, both Windows exes) and runs all tests,
+#               the sanitizer builds and a short fuzzing run
 # Both install the Debian packages they need when they are missing.
 
 BUILD := build
@@ -53,6 +54,7 @@ test-sanitizers: deps-test
 test: build-linux
 	ctest --test-dir $(BUILD)/linux --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory test-sanitizers
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=15
 
 clean:
 	rm -rf $(BUILD)
