@@ -153,11 +153,21 @@ void startupPorts(void) {
 
 void startupSecondReading(void) {
   Volume = 0;
+  int firstColumns;
   {
     EngineLock hold;  // input may be taking channels on already
+    firstColumns = maxcolumns;
     maxcolumns = 0;
   }
-  if (readSettingsFile(settingsPath, settingsPathW, 0, 1) != 0) readSettingsFile(settingsPath, settingsPathW, 1, 1);
+  if (readSettingsFile(settingsPath, settingsPathW, 0, 1) != 0 &&
+      readSettingsFile(settingsPath, settingsPathW, 1, 1) != 0) {
+    // The file went away since the first reading. Its -Ch columns are still in
+    // the tables (the reset only emptied the count): they stay, rather than a
+    // keyboard whose fixed channels have no column. Columns that input took
+    // meanwhile are kept as they are.
+    EngineLock hold;
+    if (maxcolumns == 0) maxcolumns = firstColumns;
+  }
   secondCommandLineScan();
 }
 
