@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "../tests/program_file.h"
 #include "bench_machine.h"
 #include "config/program_reader.h"
-#include "config/program_tables.h"
 #include "config/settings.h"
 #include "platform/sim/sim.h"
 #include "support/file_io.h"
@@ -32,34 +32,6 @@ std::string largeSettings(void) {
     text += "/* the display */ -mX=2 -mY=1.6\r\n-nMin=36 -nMax=84\r\n# end of take\r\n\r\n";
   }
   return text;
-}
-
-// A full program table as the reader's own tests write it: 511 programs of
-// 255 values, DEC and HEX in turn, then every trigger assigned.
-std::string largeProgramFile(void) {
-  std::string file;
-  char text[48];
-  for (int p = 1; p < kProgramCount; p++) {
-    if (p % 2 == 0) {
-      std::snprintf(text, sizeof text, "/DEC\r\n/PGM%d\r\n", p);
-    } else {
-      std::snprintf(text, sizeof text, "/HEX\r\n/PGM%X\r\n", p);
-    }
-    file += text;
-    for (int i = 0; i < kProgramMaxLength; i++) {
-      const int v = (p * 5 + i) % 256;
-      std::snprintf(text, sizeof text, p % 2 == 0 ? "%d" : "%02X", v);
-      file += text;
-      file += i % 16 == 15 ? "\r\n" : " ";
-    }
-    file += "\r\n";
-  }
-  file += "/DEC\r\n";
-  for (int k = 0; k < kTriggerCount; k++) {
-    std::snprintf(text, sizeof text, "/SETKEY%d:PGM%d\r\n", k, k % 511 + 1);
-    file += text;
-  }
-  return file;
 }
 
 // A scratch file on tmpfs with the bytes, named in the program's form.
@@ -95,7 +67,7 @@ BENCHMARK(BM_ReadSettingsFile)->Unit(benchmark::kMillisecond);
 
 void BM_ReadProgramFile(benchmark::State& state) {
   benchOpenMachine(0, 0, kBenchNoWindow);
-  const ScratchFile f = scratchFile("progrm01.ini", largeProgramFile());
+  const ScratchFile f = scratchFile("progrm01.ini", fullProgramFile());
   for (auto _ : state) {
     if (readProgramTable(f.simName.c_str(), nullptr, 0, 0) != 0) {
       state.SkipWithError("the program file did not open");
@@ -111,7 +83,7 @@ BENCHMARK(BM_ReadProgramFile)->Unit(benchmark::kMillisecond);
 // Baseline: the same program file through the reader alone, byte by byte.
 void BM_ReadBytesOnly(benchmark::State& state) {
   benchOpenMachine(0, 0, kBenchNoWindow);
-  const ScratchFile f = scratchFile("progrm01.ini", largeProgramFile());
+  const ScratchFile f = scratchFile("progrm01.ini", fullProgramFile());
   for (auto _ : state) {
     if (rfopen(f.simName.c_str()) != 0) {
       state.SkipWithError("the file did not open");

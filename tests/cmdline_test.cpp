@@ -9,42 +9,48 @@
 
 namespace {
 
-std::vector<std::string> splitNarrow(const std::string& line) {
-  static ArgList list;
-  splitCommandLine(&list, line.c_str());
-  std::vector<std::string> out;
-  for (int i = 0; i < list.count; i++) out.emplace_back(list.items[i]);
-  EXPECT_STREQ(list.items[list.count], "") << "the list ends with one empty string";
-  return out;
-}
-
-std::vector<std::u16string> splitWide(const std::u16string& line) {
-  static ArgListW list;
-  splitCommandLineW(&list, line.c_str());
-  std::vector<std::u16string> out;
-  for (int i = 0; i < list.count; i++) out.emplace_back(list.items[i]);
-  return out;
-}
-
 using Args = std::vector<std::string>;
 
-}  // namespace
-
-class CommandLine : public SimTest {};
-
-TEST_F(CommandLine, SplitsOnBlanksOutsideQuotes) {
-  EXPECT_EQ(splitNarrow("prog \"a b\" c"), (Args{"prog", "a b", "c"}));
-  EXPECT_EQ(splitNarrow(" \t prog   x"), (Args{"prog", "x"})) << "leading blanks and tabs, runs of blanks";
-  EXPECT_EQ(splitNarrow("prog a\tb"), (Args{"prog", "a\tb"})) << "a tab is no separator";
-  EXPECT_EQ(splitNarrow("\"C:\\My Dir\\prog.exe\" /list"), (Args{"C:\\My Dir\\prog.exe", "/list"}));
-  EXPECT_EQ(splitNarrow("prog ab\"c d\"e"), (Args{"prog", "abc de"})) << "quotes toggle inside an argument";
-  EXPECT_EQ(splitNarrow("prog \"unclosed rest"), (Args{"prog", "unclosed rest"}));
-  EXPECT_EQ(splitNarrow(""), (Args{""}));
+Args splitNarrow(const std::string& line) {
+  static ArgList list;
+  splitCommandLine(&list, line.c_str());
+  EXPECT_STREQ(list.items[list.count], "") << "the list ends with one empty string";
+  return Args(list.items, list.items + list.count);
 }
 
-TEST_F(CommandLine, TrailingBlanks) {
-  EXPECT_EQ(splitNarrow("prog   "), (Args{"prog"})) << "path followed by blanks only is one argument";
-  EXPECT_EQ(splitNarrow("prog a "), (Args{"prog", "a", ""})) << "later trailing blanks leave an empty argument";
+class CommandLine : public SimTest {
+ protected:
+  // Sets the command line and runs the first scan: the exit code when it
+  // ended the program, else -1.
+  static int firstScan(const std::string& line) {
+    simSetCommandLine(line.c_str());
+    buildArgs();
+    try {
+      firstCommandLineScan();
+    } catch (const SimExit& e) {
+      return e.code;
+    }
+    return -1;
+  }
+};
+
+TEST_F(CommandLine, SplitsOnBlanksOutsideQuotes) {
+  const struct {
+    std::string line;
+    Args args;
+    const char* why;
+  } cases[] = {
+      {"prog \"a b\" c", {"prog", "a b", "c"}, ""},
+      {" \t prog   x", {"prog", "x"}, "leading blanks and tabs, runs of blanks"},
+      {"prog a\tb", {"prog", "a\tb"}, "a tab is no separator"},
+      {"\"C:\\My Dir\\prog.exe\" /list", {"C:\\My Dir\\prog.exe", "/list"}, ""},
+      {"prog ab\"c d\"e", {"prog", "abc de"}, "quotes toggle inside an argument"},
+      {"prog \"unclosed rest", {"prog", "unclosed rest"}, ""},
+      {"", {""}, ""},
+      {"prog   ", {"prog"}, "path followed by blanks only is one argument"},
+      {"prog a ", {"prog", "a", ""}, "later trailing blanks leave an empty argument"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(splitNarrow(c.line), c.args) << c.line << ": " << c.why;
 }
 
 TEST_F(CommandLine, DoubleByteTrailBytesNeitherQuoteNorSplit) {
@@ -54,7 +60,10 @@ TEST_F(CommandLine, DoubleByteTrailBytesNeitherQuoteNorSplit) {
   simSetCodePage(0);
   EXPECT_EQ(splitNarrow("prog a\x83\x22" "b c"), (Args{"prog", "a\x83" "b c"})) << "without a double-byte code page";
   // The wide list knows no lead bytes.
-  EXPECT_EQ(splitWide(u"prog \u8868\"x y\""), (std::vector<std::u16string>{u"prog", u"\u8868x y"}));
+  static ArgListW wide;
+  splitCommandLineW(&wide, u"prog \u8868\"x y\"");
+  EXPECT_EQ(std::vector<std::u16string>(wide.items, wide.items + wide.count),
+            (std::vector<std::u16string>{u"prog", u"\u8868x y"}));
 }
 
 TEST_F(CommandLine, SplitLimits) {
@@ -65,15 +74,13 @@ TEST_F(CommandLine, SplitLimits) {
   EXPECT_EQ(many.back(), "a");
 
   // Long arguments: the split stops at the first separator once 65275 bytes are stored.
-  std::string big(65300, 'x');
-  Args two = splitNarrow("p " + big + " tail");
+  Args two = splitNarrow("p " + std::string(65300, 'x') + " tail");
   ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[1].size(), 65300u);
   EXPECT_EQ(splitNarrow("p " + std::string(65200, 'x') + " tail").size(), 3u);
 
   // At most 65533 characters are read; the store never overflows.
-  std::string huge = "p \"" + std::string(70000, 'y');
-  Args cut = splitNarrow(huge);
+  Args cut = splitNarrow("p \"" + std::string(70000, 'y'));
   ASSERT_EQ(cut.size(), 2u);
   EXPECT_EQ(cut[1].size(), 65533u - 3u);
 }
@@ -82,43 +89,26 @@ TEST_F(CommandLine, FirstScanListWritesTemplateAndEnds) {
   for (const char* option : {"/LIST", "-lst", "/List2", "/listing"}) {
     simReset();
     resetGlobalState();
-    std::string file = simFile("sonrack.ini");
-    std::snprintf(settingsPath, sizeof settingsPath, "%s", file.c_str());
+    std::snprintf(settingsPath, sizeof settingsPath, "%s", simFile("sonrack.ini").c_str());
     writeHostFile("sonrack.ini", "old settings that must go\r\n");
-    simSetCommandLine((std::string("prog ") + option + " /?").c_str());
-    buildArgs();
-    try {
-      firstCommandLineScan();
-      FAIL() << option << " did not end the program";
-    } catch (const SimExit& e) {
-      EXPECT_EQ(e.code, 0) << option;
-    }
+    EXPECT_EQ(firstScan(std::string("prog ") + option + " /?"), 0) << option;
     EXPECT_EQ(simPauses(), std::vector<int>{100}) << option;
     EXPECT_EQ(readHostFile("sonrack.ini").substr(0, 30), "// --- MIDI IN: 0 device(s).\r\n") << option;
   }
 }
 
-TEST_F(CommandLine, FirstScanHelpEndsWithoutWriting) {
-  std::string file = simFile("sonrack.ini");
-  std::snprintf(settingsPath, sizeof settingsPath, "%s", file.c_str());
-  simSetCommandLine("prog -soc /? /list");
-  buildArgs();
-  try {
-    firstCommandLineScan();
-    FAIL() << "/? did not end the program";
-  } catch (const SimExit& e) {
-    EXPECT_EQ(e.code, 0);
-  }
+TEST_F(CommandLine, FirstScanHelpEndsWithoutWritingAndIgnoresOtherArguments) {
+  std::snprintf(settingsPath, sizeof settingsPath, "%s", simFile("sonrack.ini").c_str());
+  EXPECT_EQ(firstScan("prog -soc /? /list"), 0);
   EXPECT_EQ(consoleMode, 255) << "-soc before /? acts";
   EXPECT_EQ(readHostFile("sonrack.ini"), "<missing>") << "/list after /? has no effect";
-}
 
-TEST_F(CommandLine, FirstScanIgnoresOtherArguments) {
-  simSetCommandLine("prog /l /lis list /x #90 /V5 /3");
-  buildArgs();
-  firstCommandLineScan();  // returns: nothing ends the program
+  consoleMode = 0;
+  simClearPauses();
+  EXPECT_EQ(firstScan("prog /l /lis list /x #90 /V5 /3"), -1);
   EXPECT_EQ(Volume, 0);
   EXPECT_EQ(DispLevel, 0);
+  EXPECT_EQ(consoleMode, 0);
   EXPECT_TRUE(simPauses().empty());
 }
 
@@ -136,3 +126,5 @@ TEST_F(CommandLine, SecondScanSetsLevelsAndVolume) {
   EXPECT_EQ(DispLevel, 3);
   EXPECT_EQ(Volume, 100) << "the second scan reads only '/' options";
 }
+
+}  // namespace

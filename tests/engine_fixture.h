@@ -4,6 +4,7 @@
 // the way a device delivers it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <set>
@@ -41,22 +42,40 @@ class EngineFixture : public SimTest {
   // IN1 "Keys A" and IN2 "Keys B" (devices 0, 1); OUT1..OUT3 on the output
   // devices "Synth A".."Synth C" (device indexes 0..2).
   static void openPorts() {
+    for (const char* device : {"Synth A", "Synth B", "Synth C"}) simAddMidiOut(device);
+    openConfigured({"Synth A", "Synth B", "Synth C"});
+    simClearPauses();
+  }
+
+  // The rig of the fault and soak tests on a fresh machine, opened as start-up
+  // opens it, with the keyboard window: IN1 "Keys A", IN2 "Keys B"; OUT1
+  // "Synth A", OUT2 "Synth B", OUT3 the MIDI mapper, OUT4 on COM1.
+  enum { kRigSerial = 1 };
+  static void openRig() {
+    simAddMidiOut("Synth A");
+    simAddMidiOut("Synth B");
+    simAddSerialPort(kRigSerial);
+    openConfigured({"Synth A", "Synth B", "MIDI Mapper", "COM1"});
+    openWindow();
+  }
+
+  // Adds the input devices "Keys A" and "Keys B", names them IN1 and IN2 and
+  // the outputs OUT1..OUTn as the settings do, and opens every port.
+  static void openConfigured(std::initializer_list<const char*> outputs) {
+    int k = 0;
+    for (const char* output : outputs) {
+      std::snprintf(outPorts[k].name, kPortNameSize, "%s", output);
+      outPorts[k++].configured = 255;
+    }
+    outPortCount = k;
     simAddMidiIn("Keys A");
     simAddMidiIn("Keys B");
-    const char* outs[3] = {"Synth A", "Synth B", "Synth C"};
-    for (int k = 0; k < 3; k++) {
-      simAddMidiOut(outs[k]);
-      std::snprintf(outPorts[k].name, kPortNameSize, "%s", outs[k]);
-      outPorts[k].configured = 255;
-    }
     std::snprintf(inPorts[0].name, kPortNameSize, "Keys A");
     std::snprintf(inPorts[1].name, kPortNameSize, "Keys B");
     inPorts[0].configured = inPorts[1].configured = 255;
-    outPortCount = 3;
     inPortCount = 2;
     PortFailures f = openConfiguredPorts();
     ASSERT_EQ(f.outputs + f.inputs, 0);
-    simClearPauses();
   }
 
   // The keyboard window as start-up lays it out (default range, one column).
@@ -68,9 +87,12 @@ class EngineFixture : public SimTest {
     simClearPauses();
   }
 
-  // Input device i delivers a short message (status, data bytes).
+  // Input device i delivers a short message (status, data bytes), or several in turn.
   static void in3(int i, int b0, int b1, int b2, uint32_t time = 0) {
     simMidiInShort(i, static_cast<uint32_t>(b0 | b1 << 8 | b2 << 16), time);
+  }
+  static void inAll(int i, std::initializer_list<std::array<int, 3>> messages) {
+    for (const auto& m : messages) in3(i, m[0], m[1], m[2]);
   }
 
   // The short words output device k received, and its long messages.
@@ -123,6 +145,13 @@ class EngineFixture : public SimTest {
     if (seen.empty()) return kNoLook;
     return seen.size() == 1 ? *seen.begin() : kMixedLooks;
   }
+  static std::vector<int> keyLooks(int c, std::initializer_list<int> notes) {
+    std::vector<int> looks;
+    for (int note : notes) looks.push_back(keyLook(c, note));
+    return looks;
+  }
+  using Looks = std::vector<int>;
+  using Words = std::vector<uint32_t>;
 
   // Full relayouts since the last simClearPauses (each ends with a 1 ms pause).
   static int relayouts() {

@@ -12,59 +12,49 @@ class EngineTest : public EngineFixture {
     openPorts();
     openWindow();
   }
+  static void expectNothingSent() {
+    for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty()) << "OUT" << k + 1;
+  }
 };
 
-TEST_F(EngineTest, NoteIsRoutedToEveryOutputAndDrawnOnThenOff) {
+TEST_F(EngineTest, NotesAreRoutedToEveryOutputInTheInputsChannelAndDrawnInTheirOwn) {
   in3(0, 0x90, 60, 100, 1234);
-  for (int k = 0; k < 3; k++) EXPECT_EQ(words(k), (std::vector<uint32_t>{word(0x90, 60, 100)})) << "OUT" << k + 1;
-  EXPECT_EQ(keyLook(0, 60), kLookOn);
-  EXPECT_EQ(keyLook(0, 62), kLookOff);
+  for (int k = 0; k < 3; k++) EXPECT_EQ(words(k), Words{word(0x90, 60, 100)}) << "OUT" << k + 1;
+  EXPECT_EQ(keyLooks(0, {60, 62}), (Looks{kLookOn, kLookOff}));
   in3(0, 0x80, 60, 64);
   EXPECT_EQ(words(0).back(), word(0x80, 60, 64));
   EXPECT_EQ(keyLook(0, 60), kLookOff);
-}
 
-TEST_F(EngineTest, VelocityZeroNoteOnIsRoutedAndDrawnLikeNoteOff) {
   in3(1, 0x92, 60, 100);  // channel 3 on IN2 (assigned channel 2)
   EXPECT_EQ(keyLook(2, 60), kLookOn);
-  in3(1, 0x92, 60, 0);
+  in3(1, 0x92, 60, 0);  // velocity 0: like a note-off
   EXPECT_EQ(keyLook(2, 60), kLookOff);
-  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x91, 60, 100), word(0x91, 60, 0)}));
+  EXPECT_EQ(words(0), (Words{word(0x90, 60, 100), word(0x80, 60, 64), word(0x91, 60, 100), word(0x91, 60, 0)}));
 }
 
 TEST_F(EngineTest, LiveNoteTakesTheInputsChannelAndIsDrawnInItsReceivedChannel) {
   inPorts[0].channel = 0;
   in3(0, 0x94, 64, 90);  // channel 5
-  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 64, 90)}));
-  ASSERT_EQ(maxcolumns, 1);
-  EXPECT_EQ(columnChannel[0], 4);
+  EXPECT_EQ(words(0), Words{word(0x90, 64, 90)});
+  EXPECT_EQ(std::vector<int>(columnChannel, columnChannel + maxcolumns), std::vector<int>{4});
   EXPECT_EQ(keyLook(4, 64), kLookOn);
 }
 
-TEST_F(EngineTest, OtherMessagesWithoutProgramAreDropped) {
-  in3(0, 0xC0, 5, 0);     // program change
-  in3(0, 0xA0, 60, 10);   // polyphonic pressure
-  in3(0, 0xD0, 10, 0);    // channel pressure
-  in3(0, 0xE0, 0, 0x40);  // pitch bend
-  in3(0, 0xFE, 0, 0);     // active sensing
-  for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty());
-  EXPECT_EQ(maxcolumns, 0);
-  EXPECT_EQ(relayouts(), 0);
-}
-
-TEST_F(EngineTest, ControlChangeIsRoutedWithoutTakingAColumn) {
+TEST_F(EngineTest, OtherMessagesWithoutProgramAreDroppedAndControllersTakeNoColumn) {
+  // Program change, polyphonic and channel pressure, pitch bend, active sensing.
+  inAll(0, {{0xC0, 5, 0}, {0xA0, 60, 10}, {0xD0, 10, 0}, {0xE0, 0, 0x40}, {0xFE, 0, 0}});
+  expectNothingSent();
   in3(0, 0xB3, 7, 100);
-  EXPECT_EQ(words(2), (std::vector<uint32_t>{word(0xB0, 7, 100)}));
+  EXPECT_EQ(words(2), Words{word(0xB0, 7, 100)});
   EXPECT_EQ(channelShown[3], 0);
+  EXPECT_EQ(maxcolumns, 0);
   EXPECT_EQ(relayouts(), 0);
 }
 
 // ---- Damper.
 
 TEST_F(EngineTest, ReleasedUnderTheDamperShowsSustainedUntilTheDamperLifts) {
-  in3(0, 0xB0, 64, 64);
-  in3(0, 0x90, 60, 100);
-  in3(0, 0x80, 60, 0);
+  inAll(0, {{0xB0, 64, 64}, {0x90, 60, 100}, {0x80, 60, 0}});
   EXPECT_EQ(keyLook(0, 60), kLookSustained);
   EXPECT_EQ(heldOf(0), 1);
   in3(0, 0xB0, 64, 63);
@@ -75,12 +65,7 @@ TEST_F(EngineTest, ReleasedUnderTheDamperShowsSustainedUntilTheDamperLifts) {
 }
 
 TEST_F(EngineTest, TheSameNoteReleasedTwiceIsHeldOnce) {
-  in3(0, 0xB0, 64, 127);
-  in3(0, 0x90, 60, 100);
-  in3(0, 0x80, 60, 0);
-  in3(0, 0x90, 62, 100);
-  in3(0, 0x90, 62, 0);
-  in3(0, 0x80, 60, 0);
+  inAll(0, {{0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 62, 100}, {0x90, 62, 0}, {0x80, 60, 0}});
   EXPECT_EQ(heldOf(0), 2);
   EXPECT_EQ(heldNotes[0][0], 60);
   EXPECT_EQ(heldNotes[0][1], 62);
@@ -88,28 +73,19 @@ TEST_F(EngineTest, TheSameNoteReleasedTwiceIsHeldOnce) {
 }
 
 TEST_F(EngineTest, ANoteStruckAgainUnderTheDamperIsNoLongerHeld) {
-  in3(0, 0xB0, 64, 127);
-  in3(0, 0x90, 60, 100);
-  in3(0, 0x80, 60, 0);
-  in3(0, 0x90, 62, 100);
-  in3(0, 0x80, 62, 0);
+  inAll(0, {{0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 62, 100}, {0x80, 62, 0}});
   in3(0, 0x90, 60, 90);  // struck again while the damper holds it
   EXPECT_EQ(keyLook(0, 60), kLookOn);
   EXPECT_EQ(heldOf(0), 1);
   EXPECT_EQ(heldNotes[0][0], 62);
   in3(0, 0xB0, 64, 0);
-  EXPECT_EQ(keyLook(0, 60), kLookOn) << "the sounding key is not drawn Off by the damper release";
-  EXPECT_EQ(keyLook(0, 62), kLookOff);
+  EXPECT_EQ(keyLooks(0, {60, 62}), (Looks{kLookOn, kLookOff})) << "the sounding key stays On";
   in3(0, 0x80, 60, 0);
   EXPECT_EQ(keyLook(0, 60), kLookOff);
 }
 
 TEST_F(EngineTest, DamperIsFollowedPerChannel) {
-  in3(0, 0x90, 60, 100);
-  in3(0, 0x91, 60, 100);
-  in3(0, 0xB1, 64, 100);  // only channel 2's damper
-  in3(0, 0x80, 60, 0);
-  in3(0, 0x81, 60, 0);
+  inAll(0, {{0x90, 60, 100}, {0x91, 60, 100}, {0xB1, 64, 100}, {0x80, 60, 0}, {0x81, 60, 0}});
   EXPECT_EQ(keyLook(0, 60), kLookOff);
   EXPECT_EQ(keyLook(1, 60), kLookSustained);
 }
@@ -134,26 +110,21 @@ TEST_F(EngineTest, HeldListOperations) {
 TEST_F(EngineTest, ChannelsTakeColumnsInTheOrderTheyFirstPlay) {
   in3(0, 0x99, 60, 100);  // channel 10
   EXPECT_EQ(relayouts(), 1);
-  in3(0, 0x89, 60, 0);
-  in3(0, 0x90, 62, 100);  // channel 1
+  inAll(0, {{0x89, 60, 0}, {0x90, 62, 100}});  // channel 1
   EXPECT_EQ(relayouts(), 2);
-  in3(0, 0x99, 64, 100);  // channel 10 again
+  in3(0, 0x99, 64, 100);
   EXPECT_EQ(relayouts(), 2) << "a channel with a column causes no relayout";
   ASSERT_EQ(maxcolumns, 2);
   EXPECT_EQ(columnChannel[0], 9);
   EXPECT_EQ(columnChannel[1], 0);
   EXPECT_EQ(channelColumn[9], 0);
   EXPECT_EQ(channelColumn[0], 1);
-  EXPECT_EQ(keyLook(0, 62), kLookOn);
-  EXPECT_EQ(keyLook(9, 64), kLookOn);
-  EXPECT_EQ(keyLook(9, 62), kLookOff);
-  EXPECT_EQ(keyLook(0, 64), kLookOff);
+  EXPECT_EQ(keyLooks(0, {62, 64}), (Looks{kLookOn, kLookOff}));
+  EXPECT_EQ(keyLooks(9, {62, 64}), (Looks{kLookOff, kLookOn}));
 }
 
 TEST_F(EngineTest, TheRelayoutOfANewChannelEmptiesTheHeldLists) {
-  in3(0, 0xB0, 64, 127);
-  in3(0, 0x90, 60, 100);
-  in3(0, 0x80, 60, 0);
+  inAll(0, {{0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}});
   in3(0, 0x91, 60, 100);  // channel 2 plays for the first time: all keys Off
   EXPECT_EQ(heldOf(0), 0);
   EXPECT_EQ(keyLook(0, 60), kLookOff);
@@ -175,13 +146,12 @@ TEST_F(EngineTest, FixedColumnsDrawOnlyTheirChannels) {
   // As the settings reader leaves -Ch1.
   fixedColumns = 255;
   maxcolumns = 1;
-  columnChannel[0] = 0;
-  channelColumn[0] = 0;
+  columnChannel[0] = channelColumn[0] = 0;
   channelShown[0] = 255;
   relayoutKeyboard();
   simClearPauses();
   in3(0, 0x91, 60, 100);  // channel 2
-  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 60, 100)})) << "routed all the same";
+  EXPECT_EQ(words(0), Words{word(0x90, 60, 100)}) << "routed all the same";
   EXPECT_EQ(channelShown[1], 0);
   EXPECT_EQ(maxcolumns, 1);
   EXPECT_EQ(relayouts(), 0);
@@ -192,26 +162,21 @@ TEST_F(EngineTest, FixedColumnsDrawOnlyTheirChannels) {
 
 TEST_F(EngineTest, AllChannelsMixedDrawEveryChannelInTheSingleColumn) {
   allChMix = 255;
-  in3(0, 0x92, 60, 100);
-  in3(0, 0x96, 64, 100);
+  inAll(0, {{0x92, 60, 100}, {0x96, 64, 100}});
   EXPECT_EQ(relayouts(), 0);
   EXPECT_EQ(maxcolumns, 0);
-  EXPECT_EQ(keyLook(0, 60), kLookOn);
-  EXPECT_EQ(keyLook(0, 64), kLookOn);
+  EXPECT_EQ(keyLooks(0, {60, 64}), (Looks{kLookOn, kLookOn}));
   in3(0, 0x86, 64, 0);
   EXPECT_EQ(keyLook(0, 64), kLookOff);
 }
 
-// ---- Programs on triggers.
+// ---- Programs on triggers, computer keys.
 
 TEST_F(EngineTest, ProgramOnANoteReplacesThatNoteOnAnyChannel) {
   keyProgram[0][60] = 7;
   setProgram(0, 7, {0xB0, 0x07, 0x30});
-  in3(0, 0x90, 60, 100);
-  in3(0, 0x95, 60, 80);
-  for (int k = 0; k < 3; k++) {
-    EXPECT_EQ(words(k), (std::vector<uint32_t>{word(0xB0, 7, 0x30), word(0xB0, 7, 0x30)})) << "OUT" << k + 1;
-  }
+  inAll(0, {{0x90, 60, 100}, {0x95, 60, 80}});
+  for (int k = 0; k < 3; k++) EXPECT_EQ(words(k), (Words{word(0xB0, 7, 0x30), word(0xB0, 7, 0x30)})) << "OUT" << k + 1;
   EXPECT_EQ(maxcolumns, 0) << "the note is neither drawn nor given a column";
   EXPECT_EQ(keyLook(0, 60), kLookOff);
   in3(0, 0x90, 62, 100);
@@ -220,21 +185,11 @@ TEST_F(EngineTest, ProgramOnANoteReplacesThatNoteOnAnyChannel) {
   EXPECT_EQ(words(0).back(), word(0x91, 60, 100)) << "IN2 has its own table";
 }
 
-TEST_F(EngineTest, ProgramChangeWithAProgramPlaysIt) {
-  keyProgram[1][386] = 2;
-  setProgram(1, 2, {0x9F, 0x30, 0x40});
-  in3(1, 0xC3, 9, 0);
-  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x9F, 0x30, 0x40)})) << "a program keeps its own channel";
-}
-
-TEST_F(EngineTest, ComputerKeyWithoutProgramDoesNothing) {
-  keyDownEvent(0x41);
+TEST_F(EngineTest, ComputerKeysPlayTheProgramsOfIn1) {
+  keyDownEvent(0x41);  // no program yet
   keyUpEvent(0x41);
-  for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty());
+  expectNothingSent();
   EXPECT_EQ(relayouts(), 0);
-}
-
-TEST_F(EngineTest, ComputerKeyPlaysTheProgramsOfIn1) {
   keyProgram[0][512 + 0x41] = 3;
   keyProgram[0][768 + 0x41] = 4;
   keyProgram[1][512 + 0x41] = 5;  // not consulted: keys belong to IN1
@@ -246,7 +201,7 @@ TEST_F(EngineTest, ComputerKeyPlaysTheProgramsOfIn1) {
   EXPECT_EQ(keyLook(2, 60), kLookOn);
   keyUpEvent(0x41);
   EXPECT_EQ(keyLook(2, 60), kLookOff);
-  EXPECT_EQ(words(1), (std::vector<uint32_t>{word(0x90, 40, 1), word(0x92, 0x3C, 0x64), word(0x82, 0x3C, 0)}));
+  EXPECT_EQ(words(1), (Words{word(0x90, 40, 1), word(0x92, 0x3C, 0x64), word(0x82, 0x3C, 0)}));
   EXPECT_TRUE(longs(1).empty());
 }
 
@@ -259,11 +214,8 @@ TEST_F(EngineTest, MouseNotesGoThroughIn1sRoutingAndDrawInTheClickedColumn) {
   EXPECT_EQ(keyLook(9, 60), kLookOn);
   releaseMouseNote(9, 60);
   EXPECT_EQ(keyLook(9, 60), kLookOff);
-  EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 40, 100), word(0x90, 60, 100), word(0x80, 60, 50)}));
-}
-
-TEST_F(EngineTest, MouseNoteReleasedUnderTheDamperStaysSustained) {
-  in3(0, 0x99, 40, 100);
+  EXPECT_EQ(words(0), (Words{word(0x90, 40, 100), word(0x90, 60, 100), word(0x80, 60, 50)}));
+  // Released under the damper, it stays sustained.
   in3(0, 0xB9, 64, 127);
   playMouseNote(9, 60);
   releaseMouseNote(9, 60);

@@ -22,11 +22,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// IN1 "Keys A", IN2 "Keys B"; OUT1 "Synth A", OUT2 "Synth B", OUT3 the MIDI
-// mapper and OUT4 on COM1, opened as start-up opens them; the keyboard window.
+// Faults on EngineFixture's rig or during start-up, with a short bound on the
+// wait for a long message the device keeps.
 class Faults : public EngineFixture {
  protected:
-  enum { kSerial = 1 };
+  enum { kSerial = kRigSerial };
 
   void SetUp() override {
     EngineFixture::SetUp();
@@ -42,33 +42,27 @@ class Faults : public EngineFixture {
     EngineFixture::TearDown();
   }
 
-  static void configureOut(int k, const char* name) {
-    std::snprintf(outPorts[k].name, kPortNameSize, "%s", name);
-    outPorts[k].configured = 255;
+  // Start-up from the settings text, with fault() injected before the second
+  // reading; fails the test when start-up ends the program.
+  template <typename F>
+  void startUp(const std::string& settings, F fault) {
+    writeHostFile("sonrack.ini", settings);
+    simSetCommandLine((simDir() + "notalumen.exe").c_str());
+    try {
+      startupPaths();
+      resetGlobalState();
+      startupWindow();
+      startupFirstScan();
+      startupSettings();
+      startupPorts();
+      fault();
+      startupSecondReading();
+      simFailFileOpens(0);
+      startupKeyboard();
+    } catch (const SimExit& e) {
+      FAIL() << "start-up ended with " << e.code;
+    }
   }
-
-  static void openRig() {
-    simAddMidiIn("Keys A");
-    simAddMidiIn("Keys B");
-    simAddMidiOut("Synth A");
-    simAddMidiOut("Synth B");
-    simAddSerialPort(kSerial);
-    configureOut(0, "Synth A");
-    configureOut(1, "Synth B");
-    configureOut(2, "MIDI Mapper");
-    configureOut(3, "COM1");
-    std::snprintf(inPorts[0].name, kPortNameSize, "Keys A");
-    std::snprintf(inPorts[1].name, kPortNameSize, "Keys B");
-    inPorts[0].configured = inPorts[1].configured = 255;
-    outPortCount = 4;
-    inPortCount = 2;
-    PortFailures f = openConfiguredPorts();
-    ASSERT_EQ(f.outputs + f.inputs, 0);
-    openWindow();
-  }
-
-  // The short words the MIDI mapper (OUT3) received.
-  static std::vector<uint32_t> mapperWords() { return words(kMidiMapper); }
 
   int longWaitBound = 0;
 };
@@ -91,7 +85,7 @@ TEST_F(Faults, AnOutputThatStartsFailingMidStreamLeavesTheOthersWhole) {
   EXPECT_EQ(words(1), sent) << "OUT2 got every message";
   EXPECT_EQ(simSerialBytes(kSerial).size(), 1u + 2 * 200) << "COM1: one status, then two data bytes each";
   // The mapper leaves out the repeated status.
-  std::vector<uint32_t> mapper = mapperWords();
+  std::vector<uint32_t> mapper = words(kMidiMapper);
   ASSERT_EQ(mapper.size(), 200u);
   EXPECT_EQ(mapper[0], sent[0]);
   for (size_t i = 1; i < mapper.size(); i++) EXPECT_EQ(mapper[i], sent[i] >> 8) << i;
@@ -115,13 +109,10 @@ TEST_F(Faults, AFailedLongSendLeavesTheOutputAndTheOthersSendingLongMessages) {
   EXPECT_EQ(longs(0), (std::vector<Bytes>{{a, a + 6}, {b, b + 9}})) << "OUT1 after its two failures";
   EXPECT_EQ(longs(1), (std::vector<Bytes>{{a, a + 6}, {b, b + 9}, {a, a + 6}, {b, b + 9}}));
   EXPECT_EQ(longs(kMidiMapper).size(), 4u);
-  Bytes serial = simSerialBytes(kSerial);
-  Bytes expected;
-  for (int round = 0; round < 2; round++) {
-    expected.insert(expected.end(), a, a + 6);
-    expected.insert(expected.end(), b, b + 9);
-  }
-  EXPECT_EQ(serial, expected);
+  Bytes ab(a, a + 6), twice;
+  ab.insert(ab.end(), b, b + 9);
+  for (int round = 0; round < 2; round++) twice.insert(twice.end(), ab.begin(), ab.end());
+  EXPECT_EQ(simSerialBytes(kSerial), twice);
   EXPECT_EQ(simMidiInQueuedBuffers(0), 2);
   EXPECT_EQ(simMidiInQueuedBuffers(1), 2);
 }
@@ -230,7 +221,7 @@ TEST_F(Faults, ASerialPortThatStopsTakingBytesFailsItsSendsOnly) {
   EXPECT_EQ(sendShort(0, 0x90, 0x3D, 0x64), 0) << "the device outputs are unaffected";
   EXPECT_EQ(words(0).size(), 52u);
   EXPECT_EQ(words(1).size(), 51u);
-  EXPECT_EQ(mapperWords().size(), 51u);
+  EXPECT_EQ(words(kMidiMapper).size(), 51u);
   EXPECT_EQ(simSerialBytes(kSerial), (Bytes{0x90, 0x3C, 0x64}));
 
   // A write that takes only part of the bytes fails too.
@@ -251,53 +242,30 @@ TEST_F(Faults, StartUpGoesOnWhenTheSettingsFileVanishesBeforeTheSecondReading) {
   simAddMidiIn("Keys A");
   simAddMidiOut("Synth A");
   simAddSerialPort(kSerial);
-  writeHostFile("sonrack.ini",
-                "-OUT1:\"Synth A\"\r\n-OUT2:\"COM1\"\r\n-IN1:\"Keys A\"\r\n-mX=2 -mY=1.5\r\n-nMin=36 -nMax=96\r\n-#FA\r\n");
-  simSetCommandLine((simDir() + "notalumen.exe").c_str());
-  try {
-    startupPaths();
-    resetGlobalState();
-    startupWindow();
-    startupFirstScan();
-    startupSettings();
-    startupPorts();
-    std::filesystem::remove(hostFile("sonrack.ini"));
-    startupSecondReading();
-    startupKeyboard();
-  } catch (const SimExit& e) {
-    FAIL() << "start-up ended with " << e.code;
-  }
+  startUp("-OUT1:\"Synth A\"\r\n-OUT2:\"COM1\"\r\n-IN1:\"Keys A\"\r\n-mX=2 -mY=1.5\r\n-nMin=36 -nMax=96\r\n"
+          "-Ch3 -Ch10\r\n-#FA\r\n",
+          [this] { std::filesystem::remove(hostFile("sonrack.ini")); });
   EXPECT_EQ(simBoxCount(), 0) << "nothing to report";
   EXPECT_TRUE(simWindowExists());
   EXPECT_EQ(MagX, 2) << "the first reading's settings stay";
   EXPECT_EQ(NoteMin, 36);
   EXPECT_EQ(NoteMax, 96);
+  // The fixed channels keep their columns: channel 3 on top, channel 10 below.
+  ASSERT_EQ(maxcolumns, 2);
+  EXPECT_EQ(columnChannel[0], 2);
+  EXPECT_EQ(columnChannel[1], 9);
   EXPECT_TRUE(simSerialBytes(kSerial).empty()) << "-# acts only in the second reading, which found no file";
-  in3(0, 0x90, 0x40, 0x64);
+  in3(0, 0x92, 0x40, 0x64);  // shown on channel 3, sent on IN1's channel 1
   EXPECT_EQ(words(0), (std::vector<uint32_t>{word(0x90, 0x40, 0x64)}));
   EXPECT_EQ(simSerialBytes(kSerial), (Bytes{0x90, 0x40, 0x64}));
-  EXPECT_EQ(keyLook(0, 0x40), kLookOn);
+  EXPECT_EQ(keyLook(2, 0x40), kLookOn);
+  EXPECT_EQ(keyLook(9, 0x40), kLookOff);
 }
 
 TEST_F(Faults, StartUpGoesOnWhenTheSettingsFileCannotBeReadAtTheSecondReading) {
   simAddMidiIn("Keys A");
   simAddMidiOut("Synth A");
-  writeHostFile("sonrack.ini", "-OUT1:\"Synth A\"\r\n-IN1:\"Keys A\"\r\n-#FA\r\n");
-  simSetCommandLine((simDir() + "notalumen.exe").c_str());
-  try {
-    startupPaths();
-    resetGlobalState();
-    startupWindow();
-    startupFirstScan();
-    startupSettings();
-    startupPorts();
-    simFailFileOpens(2);  // neither the narrow nor the wide name opens
-    startupSecondReading();
-    simFailFileOpens(0);
-    startupKeyboard();
-  } catch (const SimExit& e) {
-    FAIL() << "start-up ended with " << e.code;
-  }
+  startUp("-OUT1:\"Synth A\"\r\n-IN1:\"Keys A\"\r\n-#FA\r\n", [] { simFailFileOpens(2); });  // neither name opens
   EXPECT_TRUE(simWindowExists());
   EXPECT_TRUE(longs(0).empty()) << "no -# byte without the second reading";
   in3(0, 0x90, 0x40, 0x64);

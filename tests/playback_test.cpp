@@ -51,13 +51,6 @@ TEST_F(PlaybackTest, SystemExclusiveGoesToEveryOutputAsOneLongMessage) {
   }
 }
 
-TEST_F(PlaybackTest, ADataByteFirstSpoilsTheWholeProgram) {
-  setProgram(0, 3, {0x3C, 0x64, 0x90, 0x3C, 0x64});
-  play(0, 3);
-  for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty());
-  EXPECT_EQ(keyLook(0, 60), kLookOff);
-}
-
 TEST_F(PlaybackTest, ValuesAboveAByteAndPlaceholdersAreSkipped) {
   setProgram(0, 4, {0x90, kChannelPlaceholder | 0x90, 0x3C, 0x100, 0x64, -1, 0xB0, 0x07, 0x10});
   play(0, 4);
@@ -93,16 +86,13 @@ TEST_F(PlaybackTest, ALongExclusiveProgramIsCollectedWhole) {
   EXPECT_EQ(longs(0)[0], expected);
 }
 
-TEST_F(PlaybackTest, AFullProgramOfUnfinishedBytesSendsNothing) {
-  for (int i = 0; i < kProgramMaxLength; i++) programData[0][9][i] = i % 2 ? 0x41 : 0xF0;
+TEST_F(PlaybackTest, ProgramsThatSendNothing) {
+  setProgram(0, 3, {0x3C, 0x64, 0x90, 0x3C, 0x64});  // a data byte first spoils the whole program
+  for (int i = 0; i < kProgramMaxLength; i++) programData[0][9][i] = i % 2 ? 0x41 : 0xF0;  // all unfinished
   programLength[0][9] = kProgramMaxLength;
-  play(0, 9);
+  for (int p : {3, 9, 10}) play(0, p);  // program 10 is empty
   for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty());
-}
-
-TEST_F(PlaybackTest, EmptyProgramSendsNothing) {
-  play(0, 10);
-  for (int k = 0; k < 3; k++) EXPECT_TRUE(simMidiOutEvents(k).empty());
+  EXPECT_EQ(keyLook(0, 60), kLookOff);
 }
 
 TEST_F(PlaybackTest, RouteShortReplacesTheChannelUnlessKept) {
@@ -117,20 +107,15 @@ TEST_F(PlaybackTest, RouteShortReplacesTheChannelUnlessKept) {
                                              word(0xE3, 0, 0x40)}));
 }
 
-TEST_F(PlaybackTest, RouteLongServesOut1ToOutnOnly) {
+TEST_F(PlaybackTest, RouteLongServesOut1ToOutnOnlyAndReplacesTheChannelOfAChannelStatus) {
   outPortCount = 2;
   const uint8_t data[] = {0x7E, 0x7F, 0x09, 0x01, 0xF7};
   routeLong(0, 0xF0, data, 5, 0);
-  EXPECT_EQ(longs(0), (std::vector<std::vector<uint8_t>>{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}));
-  EXPECT_EQ(longs(1).size(), 1u);
-  EXPECT_TRUE(simMidiOutEvents(2).empty()) << "OUT3 is not among the configured outputs";
-}
-
-TEST_F(PlaybackTest, RouteLongReplacesTheChannelOfAChannelStatus) {
   inPorts[1].channel = 5;
-  const uint8_t data[] = {0x10, 0x20, 0x30};
   routeLong(1, 0x9C, data, 3, 0);
-  EXPECT_EQ(longs(0), (std::vector<std::vector<uint8_t>>{{0x95, 0x10, 0x20, 0x30}}));
+  EXPECT_EQ(longs(0), (std::vector<std::vector<uint8_t>>{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0x95, 0x7E, 0x7F, 0x09}}));
+  EXPECT_EQ(longs(1).size(), 2u);
+  EXPECT_TRUE(simMidiOutEvents(2).empty()) << "OUT3 is not among the configured outputs";
 }
 
 }  // namespace

@@ -12,79 +12,79 @@
 #include "midi/senders.h"
 #include "ports_fixture.h"
 
+namespace {
+
+using Failures = std::pair<int, int>;  // outputs and inputs that failed to open
+
+// Opens every configured port as start-up does.
+Failures openPorts() {
+  const PortFailures f = openConfiguredPorts();
+  return {f.outputs, f.inputs};
+}
+
+}  // namespace
+
 using PortsLookup = PortsFixture;
 using PortsResolve = PortsFixture;
 using PortsOpen = PortsFixture;
 using PortsClose = PortsFixture;
 
-TEST_F(PortsLookup, CompleteMatchWinsOverHeadingAndHeadingOverPartial) {
-  simAddMidiIn("USB MIDI Interface");
-  simAddMidiIn("usb midi");
-  simAddMidiOut("USB MIDI Interface");
-  simAddMidiOut("usb midi");
-  EXPECT_EQ(findInDevice("usb midi"), 1);
-  EXPECT_EQ(findOutDevice("usb midi"), 1);
-  EXPECT_EQ(findInDevice("USB MIDI"), 0) << "no complete match: the heading match of index 0";
-
-  simReset();
-  simAddMidiOut("Synth MIDI Port");
-  simAddMidiOut("midi out");
-  EXPECT_EQ(findOutDevice("MIDI"), 1) << "a heading match wins over a lower index that only contains the name";
-  EXPECT_EQ(findOutDevice("port"), 0) << "a partial match";
-  EXPECT_EQ(findOutDevice("Ports"), -1);
+// Device lookup by name, on a fresh machine each: a complete match wins over
+// a heading match, that over a partial one, and the maker's name (beginning
+// the name looked for) comes last; within a pass the lowest index wins.
+TEST_F(PortsLookup, ByNameThenByMaker) {
+  const std::string sjisPiano = "\x83\x73\x83\x41\x83\x6d";  // "piano" in katakana
+  const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  struct Case {
+    bool output;
+    std::vector<std::pair<std::string, int>> devices;  // name, maker
+    std::string name;
+    int index;
+  } cases[] = {
+      {false, {{"USB MIDI Interface", 0}, {"usb midi", 0}}, "usb midi", 1},
+      {true, {{"USB MIDI Interface", 0}, {"usb midi", 0}}, "usb midi", 1},
+      {false, {{"USB MIDI Interface", 0}, {"usb midi", 0}}, "USB MIDI", 0},  // no complete match
+      {true, {{"Synth MIDI Port", 0}, {"midi out", 0}}, "MIDI", 1},  // heading over a lower index's part
+      {true, {{"Synth MIDI Port", 0}, {"midi out", 0}}, "port", 0},
+      {true, {{"Synth MIDI Port", 0}, {"midi out", 0}}, "Ports", -1},
+      {false, {{"Keyboard", 0}, {"Keyboard", 0}, {"Big Keyboard 2", 0}, {"Big Keyboard 1", 0}}, "Keyboard", 0},
+      {false, {{"Keyboard", 0}, {"Keyboard", 0}, {"Big Keyboard 2", 0}, {"Big Keyboard 1", 0}}, "big keyboard", 2},
+      {false, {{"Keyboard", 0}, {"Keyboard", 0}, {"Big Keyboard 2", 0}, {"Big Keyboard 1", 0}}, "board", 0},
+      {true, {{"Digital Keyboard", OS_MM_YAMAHA}, {"Sound Module", OS_MM_ROLAND}, {"Workstation", OS_MM_KORG}},
+       "yamaha piano", 0},
+      {true, {{"Digital Keyboard", OS_MM_YAMAHA}, {"Sound Module", OS_MM_ROLAND}, {"Workstation", OS_MM_KORG}},
+       "Roland SC", 1},
+      {true, {{"Digital Keyboard", OS_MM_YAMAHA}, {"Sound Module", OS_MM_ROLAND}, {"Workstation", OS_MM_KORG}},
+       "KORG M1", 2},
+      {true, {{"Digital Keyboard", OS_MM_YAMAHA}, {"Sound Module", OS_MM_ROLAND}}, "Casio", -1},
+      {true, {{"Digital Keyboard", OS_MM_YAMAHA}}, "piano yamaha", -1},  // the maker word must begin the name
+      {false, {{"Digital Keyboard", OS_MM_ROLAND}}, "yamaha piano", -1},  // wrong maker
+      {false, {{"Digital Keyboard", OS_MM_ROLAND}, {"Digital Keyboard", OS_MM_YAMAHA}, {"YAMAHA USB-MIDI", OS_MM_ROLAND}},
+       "Yamaha", 2},  // the heading pass comes before the maker pass
+      // Device names are reported with at most 31 bytes.
+      {false, {{letters, 0}}, letters.substr(0, 31), 0},
+      {false, {{letters, 0}}, letters.substr(0, 32), -1},  // longer than every device name
+      {false, {{letters, 0}}, std::string(126, 'A'), -1},
+      // Shift-JIS names compare byte for byte, also partly.
+      {false, {{sjisPiano + " USB", 0}}, sjisPiano, 0},
+      {false, {{sjisPiano + " USB", 0}}, sjisPiano.substr(2), 0},
+      {false, {{sjisPiano + " USB", 0}}, "\x83\x73\x83\x41\x83\x6e", -1},
+      {false, {}, "Anything", -1},
+      {true, {}, "Anything", -1},
+  };
+  for (const Case& c : cases) {
+    simReset();
+    for (const auto& [name, maker] : c.devices) c.output ? simAddMidiOut(name.c_str(), maker) : simAddMidiIn(name.c_str(), maker);
+    EXPECT_EQ(c.output ? findOutDevice(c.name.c_str()) : findInDevice(c.name.c_str()), c.index)
+        << (c.output ? "out " : "in ") << ::testing::PrintToString(c.name);
+  }
 }
 
-TEST_F(PortsLookup, LowestIndexWinsWithinAPass) {
-  simAddMidiIn("Keyboard");
-  simAddMidiIn("Keyboard");
-  simAddMidiIn("Big Keyboard 2");
-  simAddMidiIn("Big Keyboard 1");
-  EXPECT_EQ(findInDevice("Keyboard"), 0);
-  EXPECT_EQ(findInDevice("big keyboard"), 2);
-  EXPECT_EQ(findInDevice("board"), 0);
-}
-
-TEST_F(PortsLookup, MakerPassGoesByManufacturerAfterTheNamePasses) {
-  simAddMidiOut("Digital Keyboard", OS_MM_YAMAHA);
-  simAddMidiOut("Sound Module", OS_MM_ROLAND);
-  simAddMidiOut("Workstation", OS_MM_KORG);
-  EXPECT_EQ(findOutDevice("yamaha piano"), 0);
-  EXPECT_EQ(findOutDevice("Roland SC"), 1);
-  EXPECT_EQ(findOutDevice("KORG M1"), 2);
-  EXPECT_EQ(findOutDevice("Casio"), -1);
-  EXPECT_EQ(findOutDevice("piano yamaha"), -1) << "the maker word must begin the name";
-
-  simReset();
-  simAddMidiIn("Digital Keyboard", OS_MM_ROLAND);
-  EXPECT_EQ(findInDevice("yamaha piano"), -1) << "wrong maker";
-  simAddMidiIn("Digital Keyboard", OS_MM_YAMAHA);
-  simAddMidiIn("YAMAHA USB-MIDI", OS_MM_ROLAND);
-  EXPECT_EQ(findInDevice("Yamaha"), 2) << "the heading pass comes before the maker pass";
-}
-
-TEST_F(PortsLookup, LongAndDoubleByteNames) {
-  // Device names are reported with at most 31 bytes.
-  simAddMidiIn("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
-  EXPECT_EQ(findInDevice("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"), 0);
-  EXPECT_EQ(findInDevice("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"), -1) << "longer than every device name";
-  std::string longName(126, 'A');
-  EXPECT_EQ(findInDevice(longName.c_str()), -1);
-
-  // Shift-JIS names compare byte for byte.
-  simAddMidiIn("\x83\x73\x83\x41\x83\x6d USB");  // "piano USB" in katakana
-  EXPECT_EQ(findInDevice("\x83\x73\x83\x41\x83\x6d"), 1);
-  EXPECT_EQ(findInDevice("\x83\x41\x83\x6d"), 1) << "partial match inside a double-byte name";
-  EXPECT_EQ(findInDevice("\x83\x73\x83\x41\x83\x6e"), -1);
-}
-
-TEST_F(PortsLookup, FailedCapabilityQueriesAreSkippedAndNoDeviceGivesMinusOne) {
-  EXPECT_EQ(findInDevice("Anything"), -1);
-  EXPECT_EQ(findOutDevice("Anything"), -1);
+TEST_F(PortsLookup, FailedCapabilityQueriesAreSkippedAndEveryPassAsksAnew) {
   simAddMidiOut("Synth");
   simAddMidiOut("Synth");
   simFailMidiOutCaps(0, OS_MIDI_NODRIVER);
   EXPECT_EQ(findOutDevice("Synth"), 1);
-  // Every pass asks the devices anew.
   size_t mark = simMidiCalls().size();
   EXPECT_EQ(findOutDevice("Nothing"), -1);
   EXPECT_EQ(countCalls(callsSince(mark), "midiOutCaps 0"), 4);
@@ -158,9 +158,7 @@ TEST_F(PortsResolve, InputNames) {
 
 TEST_F(PortsOpen, NothingConfiguredOpensNothing) {
   outPortCount = 0;
-  PortFailures f = openConfiguredPorts();
-  EXPECT_EQ(f.outputs, 0);
-  EXPECT_EQ(f.inputs, 0);
+  EXPECT_EQ(openPorts(), Failures(0, 0));
   EXPECT_EQ(simPauses(), (std::vector<int>{50, 50}));
   EXPECT_EQ(countCalls(simMidiCalls(), "midiOutOpen"), 0);
 }
@@ -173,9 +171,7 @@ TEST_F(PortsOpen, AllPortsOpenWithTheirPauses) {
   configureIn(0, "Keyboard");
   outPortCount = 2;
   inPortCount = 1;
-  PortFailures f = openConfiguredPorts();
-  EXPECT_EQ(f.outputs, 0);
-  EXPECT_EQ(f.inputs, 0);
+  EXPECT_EQ(openPorts(), Failures(0, 0));
   EXPECT_EQ(simPauses(), (std::vector<int>{50, 50, 50, 50, 50}));
   for (int k = 0; k < 2; k++) {
     EXPECT_EQ(outPorts[k].failed, 0);
@@ -197,9 +193,7 @@ TEST_F(PortsOpen, NotFoundAndRefusedNamesFailWithoutPauses) {
   configureOut(0, "No Such Synth");
   configureIn(0, "COM2");
   inPortCount = 1;
-  PortFailures f = openConfiguredPorts();
-  EXPECT_EQ(f.outputs, 1);
-  EXPECT_EQ(f.inputs, 1);
+  EXPECT_EQ(openPorts(), Failures(1, 1));
   EXPECT_EQ(outPorts[0].failed, 255);
   EXPECT_EQ(outPorts[0].disabled, 255);
   EXPECT_EQ(inPorts[0].failed, 255);
@@ -219,9 +213,7 @@ TEST_F(PortsOpen, OpenFailuresPauseAndPumpAndCount) {
   outPortCount = 2;
   inPortCount = 2;
   simSetLanguage(1041);
-  PortFailures f = openConfiguredPorts();
-  EXPECT_EQ(f.outputs, 2);
-  EXPECT_EQ(f.inputs, 1);
+  EXPECT_EQ(openPorts(), Failures(2, 1));
   EXPECT_EQ(simPauses(), (std::vector<int>{200, 200, 50, 200, 200, 50, 50, 200, 200, 50, 50}));
   EXPECT_EQ(outPorts[0].disabled, 255);
   EXPECT_EQ(outPorts[1].disabled, 255);
@@ -237,8 +229,7 @@ TEST_F(PortsOpen, GapInTheNumberingAndTheMapperWithoutDevices) {
   configureOut(0, "MIDI Mapper");
   configureOut(2, "MIDI Mapper");
   outPortCount = 2;
-  PortFailures f = openConfiguredPorts();
-  EXPECT_EQ(f.outputs, 2);
+  EXPECT_EQ(openPorts().first, 2);
   EXPECT_EQ(countCalls(simMidiCalls(), "midiOutOpen"), 1) << "only OUT1, the mapper, gets as far as opening";
   EXPECT_EQ(simPauses(), (std::vector<int>{200, 200, 50, 50, 50}));
   EXPECT_EQ(outPorts[1].failed, 255);
@@ -269,8 +260,7 @@ TEST_F(PortsClose, InputsBeforeOutputsHighestFirst) {
   configureIn(1, "Keys B");
   outPortCount = 3;
   inPortCount = 2;
-  PortFailures f = openConfiguredPorts();
-  ASSERT_EQ(f.outputs + f.inputs, 0);
+  ASSERT_EQ(openPorts(), Failures(0, 0));
   size_t mark = simMidiCalls().size();
   simClearPauses();
   EXPECT_THROW(exitProgram(0), SimExit);

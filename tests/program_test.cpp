@@ -13,12 +13,12 @@
 #include "display/window.h"
 #include "midi/os_midi.h"
 #include "sim_fixture.h"
+#include "sim_views.h"
 
 namespace {
 
 const uint32_t kWhite = 0xFFFFFF;
-const uint32_t kOnWhite = 0xFF7878;         // 255, 120, 120
-const uint32_t kSustainedWhite = 0xFFB4B4;  // 255, 180, 180
+const uint32_t kOnWhite = 0xFF7878;  // 255, 120, 120
 
 std::vector<std::string> hexMessages(int device) {
   std::vector<std::string> out;
@@ -44,11 +44,11 @@ class Program : public SimTest {
     SimTest::TearDown();
   }
 
-  void settings(const std::string& text) { writeHostFile("sonrack.ini", text); }
-
-  // Runs start-up; returns the exit code when it ended the program, else -1.
-  int start(const std::string& arguments = "") {
-    simSetCommandLine(("\"" + simDir() + "notalumen.exe\" " + arguments).c_str());
+  // Runs start-up over the settings text (none: no settings file); returns the
+  // exit code when it ended the program, else -1.
+  int start(const char* settings = nullptr) {
+    if (settings != nullptr) writeHostFile("sonrack.ini", settings);
+    simSetCommandLine(("\"" + simDir() + "notalumen.exe\" ").c_str());
     simSetCurrentDirectory("C:\\elsewhere");
     try {
       startupAll();
@@ -68,6 +68,12 @@ class Program : public SimTest {
       return e.code;
     }
     return -1;
+  }
+
+  // The pointer posts a message, and two main-loop passes run.
+  void pointer(unsigned message, int x, int y, unsigned keys) {
+    simPostPointer(message, x, y, keys);
+    passes(2);
   }
 
   bool ended = false;  // the program went through its exit path
@@ -94,9 +100,8 @@ TEST_F(Program, SettingsMessageInJapanese) {
 
 TEST_F(Program, FailedPortsReportCancelEndsOkGoesOn) {
   simAddMidiOut("Synth");
-  settings("-OUT1:\"No Such Synth\"\r\n-OUT2:\"Synth\"\r\n-IN1:\"COM2\"\r\n");
   simAnswerBoxes({OS_IDCANCEL});
-  EXPECT_EQ(start(), 1);
+  EXPECT_EQ(start("-OUT1:\"No Such Synth\"\r\n-OUT2:\"Synth\"\r\n-IN1:\"COM2\"\r\n"), 1);
   ASSERT_EQ(simBoxCount(), 1);
   EXPECT_EQ(simBoxText(0),
             "Cannot open MIDI OUT Device(s): \n  OUT1: No Such Synth  \n"
@@ -113,18 +118,14 @@ TEST_F(Program, FailedPortsReportCancelEndsOkGoesOn) {
   simAnswerBoxes({OS_IDOK});
   EXPECT_EQ(start(), -1) << "OK goes on with the ports that opened";
   EXPECT_EQ(simWindowTitle(), "Notalumen ");
-  int w = 0, h = 0;
-  simClientSize(&w, &h);
-  EXPECT_EQ(w, 407);
-  EXPECT_EQ(h, 50);
+  EXPECT_EQ(clientSize(), Size(407, 50));
 }
 
 TEST_F(Program, ShutdownOrderSerialThenPortsThenWindow) {
   simAddMidiIn("Keys");
   simAddMidiOut("Synth");
   simAddSerialPort(3);
-  settings("-OUT1:\"COM3\"\r\n-OUT2:\"Synth\"\r\n-IN1:\"Keys\"\r\n");
-  ASSERT_EQ(start(), -1);
+  ASSERT_EQ(start("-OUT1:\"COM3\"\r\n-OUT2:\"Synth\"\r\n-IN1:\"Keys\"\r\n"), -1);
   simClearPauses();
   simPostKey(27, true);
   EXPECT_EQ(passes(4), 0) << "Escape ends with 0";
@@ -145,21 +146,16 @@ TEST_F(Program, ShutdownOrderSerialThenPortsThenWindow) {
 
 TEST_F(Program, MousePlaysThroughInOneAndLightsTheClickedColumn) {
   simAddMidiOut("Synth");
-  settings("-OUT1:\"Synth\"\r\n-Ch10\r\n");
-  ASSERT_EQ(start(), -1);
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n-Ch10\r\n"), -1);
   // Key 60's lower part starts at x 294, key 62's at 308 (default range).
-  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
-  passes(2);
+  pointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
   EXPECT_EQ(simClientPixel(300, 40), kOnWhite);
-  simPostPointer(OS_WM_MOUSEMOVE, 302, 40, OS_MK_LBUTTON);
-  passes(2);
+  pointer(OS_WM_MOUSEMOVE, 302, 40, OS_MK_LBUTTON);
   EXPECT_EQ(hexMessages(0).size(), 1u) << "moving within one key sends nothing";
-  simPostPointer(OS_WM_MOUSEMOVE, 315, 40, OS_MK_LBUTTON);
-  passes(2);
+  pointer(OS_WM_MOUSEMOVE, 315, 40, OS_MK_LBUTTON);
   EXPECT_EQ(simClientPixel(300, 40), kWhite);
   EXPECT_EQ(simClientPixel(315, 40), kOnWhite);
-  simPostPointer(OS_WM_LBUTTONUP, 315, 40, 0);
-  passes(2);
+  pointer(OS_WM_LBUTTONUP, 315, 40, 0);
   EXPECT_EQ(simClientPixel(315, 40), kWhite);
   // IN1's channel (1), whatever column was clicked.
   EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64", "80 3C 32", "90 3E 64", "80 3E 32"}));
@@ -167,36 +163,17 @@ TEST_F(Program, MousePlaysThroughInOneAndLightsTheClickedColumn) {
 
 TEST_F(Program, DragOutReleasesOnce) {
   simAddMidiOut("Synth");
-  settings("-OUT1:\"Synth\"\r\n");
-  ASSERT_EQ(start(), -1);
-  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
-  passes(2);
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n"), -1);
+  pointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
   simPostMessage(OS_WM_NCMOUSEMOVE, 0, 0);
   passes(2);
-  simPostPointer(OS_WM_LBUTTONUP, 300, 40, 0);
-  passes(2);
+  pointer(OS_WM_LBUTTONUP, 300, 40, 0);
   EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64", "80 3C 32"}));
   EXPECT_EQ(simClientPixel(300, 40), kWhite);
 }
 
-TEST_F(Program, MouseReleaseUnderTheMidiDamperStaysSustained) {
-  simAddMidiIn("Keys");
-  simAddMidiOut("Synth");
-  settings("-OUT1:\"Synth\"\r\n-IN1:\"Keys\"\r\n");
-  ASSERT_EQ(start(), -1);
-  simMidiInShort(0, 0x7F40B0, 0);  // damper down on channel 1
-  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
-  passes(2);
-  simPostPointer(OS_WM_LBUTTONUP, 300, 40, 0);
-  passes(2);
-  EXPECT_EQ(simClientPixel(300, 40), kSustainedWhite);
-  simMidiInShort(0, 0x0040B0, 0);  // damper up
-  EXPECT_EQ(simClientPixel(300, 40), kWhite);
-}
-
-TEST_F(Program, EqualsReloadsTheProgramTables) {
-  settings("-nMin=36\r\n");
-  ASSERT_EQ(start(), -1);
+TEST_F(Program, EqualsReloadsTheProgramTablesClosingTheWindowEndsWithZero) {
+  ASSERT_EQ(start("-nMin=36\r\n"), -1);
   EXPECT_EQ(keyProgram[0][60], 0);
   writeHostFile("progrm01.ini", "/PGM1 144 60 100\r\n/SETKEY60:1\r\n");
   simPostMessage(OS_WM_CHAR, '=', 0);
@@ -204,11 +181,6 @@ TEST_F(Program, EqualsReloadsTheProgramTables) {
   EXPECT_EQ(keyProgram[0][60], 1);
   EXPECT_EQ(programLength[0][1], 3);
   EXPECT_EQ(simBoxCount(), 0) << "the reload reports nothing";
-}
-
-TEST_F(Program, ClosingTheWindowEndsWithZero) {
-  settings("");
-  ASSERT_EQ(start(), -1);
   simPostMessage(OS_WM_CLOSE, 0, 0);
   EXPECT_EQ(passes(3), 0);
   EXPECT_FALSE(simWindowExists());

@@ -4,65 +4,53 @@
 #include <thread>
 
 #include "display_fixture.h"
+#include "sim_views.h"
 
 class Scroll : public DisplayTest {
  protected:
-  // A keyboard picture of width x height whose every column has its own colour.
-  static void openPicture(int width, int height) {
+  // A keyboard picture of width x height whose every column has its own
+  // colour; with dragged, the user has dragged the right edge to a client
+  // width of 800.
+  static void openPicture(int width, int height, bool dragged = true) {
     ASSERT_EQ(createKeyboardWindow(385, 50, "Notalumen "), 0);
     ASSERT_EQ(resizeKeyboardWindow(width, height), 0);
     for (int x = 0; x < width; x++) {
       fillRect(x, 0, x, height - 1, static_cast<uint8_t>(x), static_cast<uint8_t>(x >> 8), 0x5A);
     }
     pump();
+    if (dragged) dragRightTo(800 + 8);
   }
   // The user drags the right edge to an outer width.
   static void dragRightTo(int outerWidth) {
-    int l, t, r, b;
-    simWindowRect(&l, &t, &r, &b);
-    simUserResize(2, outerWidth, b - t);
+    simUserResize(2, outerWidth, outerSize().second);
     pump();
   }
-  static void request(unsigned message, unsigned code) {
-    simPostMessage(message, code, 0);
-    pump();
+  static void request(unsigned message, unsigned code, int times = 1) {
+    for (int i = 0; i < times; i++) {
+      simPostMessage(message, code, 0);
+      pump();
+    }
   }
-  static void thumb(unsigned message, int position) {
-    simPostMessage(message, static_cast<uintptr_t>(position) << 16 | 4u, 0);
-    pump();
-  }
-  static int outerWidth() {
-    int l, t, r, b;
-    simWindowRect(&l, &t, &r, &b);
-    return r - l;
-  }
-  static int outerHeight() {
-    int l, t, r, b;
-    simWindowRect(&l, &t, &r, &b);
-    return b - t;
-  }
+  static void thumb(unsigned message, int position) { request(message, static_cast<unsigned>(position) << 16 | 4u); }
+  static Size fit() { return {fitWidth, fitHeight}; }
 };
 
 TEST_F(Scroll, BarsStayHiddenUntilAnEdgeIsDragged) {
-  openPicture(1200, 50);
+  openPicture(1200, 50, false);
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
   dragRightTo(800 + 8);
-  int cw = 0, ch = 0;
-  simClientSize(&cw, &ch);
-  EXPECT_EQ(cw, 800);
+  EXPECT_EQ(clientSize(), Size(800, 50));
   SimScrollBar bar = simScrollBar(OS_SB_HORZ);
   EXPECT_TRUE(bar.shown);
   EXPECT_EQ(bar.maximum, 400);
   EXPECT_EQ(scrollRangeX, 400);
   EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
-  EXPECT_EQ(outerHeight(), fitHeight + 17) << "room for the bar under the whole keyboard";
-  EXPECT_EQ(ch, 50);
+  EXPECT_EQ(outerSize().second, fitHeight + 17) << "room for the bar under the whole keyboard";
 }
 
-TEST_F(Scroll, LineStepsAccelerate) {
+TEST_F(Scroll, LineStepsAccelerateUntilThePointerMoves) {
   openPicture(1200, 50);
-  dragRightTo(800 + 8);
   request(OS_WM_NCHITTEST, 0);
   request(OS_WM_HSCROLL, 3);
   EXPECT_EQ(scrollX, 40) << "a page is a tenth of the range";
@@ -82,23 +70,34 @@ TEST_F(Scroll, LineStepsAccelerate) {
   request(OS_WM_HSCROLL, 2);
   EXPECT_EQ(scrollX, 0);
   EXPECT_EQ(clientMismatches(0, 0), 0);
-}
 
-TEST_F(Scroll, PointerOverTheWindowResetsTheStep) {
-  openPicture(1200, 50);
-  dragRightTo(800 + 8);
-  for (int i = 0; i < 12; i++) request(OS_WM_HSCROLL, 1);
-  int before = scrollX;
-  request(OS_WM_NCHITTEST, 0);
+  request(OS_WM_HSCROLL, 1, 12);
+  const int before = scrollX;
+  request(OS_WM_NCHITTEST, 0);  // the pointer over the window resets the step
   request(OS_WM_HSCROLL, 1);
   EXPECT_EQ(scrollX, before + 1);
 }
 
+TEST_F(Scroll, SmallRangeStopsTheAcceleratedSteps) {
+  openPicture(805, 50);
+  ASSERT_EQ(scrollRangeX, 5);
+  request(OS_WM_NCHITTEST, 0);
+  request(OS_WM_HSCROLL, 3);
+  EXPECT_EQ(scrollX, 0) << "a tenth of 5 is nothing";
+  request(OS_WM_HSCROLL, 1, 5);
+  EXPECT_EQ(scrollX, 5);
+  request(OS_WM_HSCROLL, 0, 4);
+  EXPECT_EQ(scrollX, 1);
+  request(OS_WM_HSCROLL, 0, 2);
+  EXPECT_EQ(scrollX, 1) << "from the tenth request on the step is 0";
+  request(OS_WM_NCHITTEST, 0);
+  request(OS_WM_HSCROLL, 0);
+  EXPECT_EQ(scrollX, 0);
+}
+
 TEST_F(Scroll, ViewFollowsTheReleasedThumb) {
   openPicture(1200, 50);
-  dragRightTo(800 + 8);
-  simPostMessage(OS_WM_HSCROLL, 300u << 16 | 5u, 0);  // tracking moves nothing
-  pump();
+  request(OS_WM_HSCROLL, 300u << 16 | 5u);  // tracking moves nothing
   EXPECT_EQ(scrollX, 0);
   thumb(OS_WM_HSCROLL, 250);
   EXPECT_EQ(scrollX, 250);
@@ -113,51 +112,33 @@ TEST_F(Scroll, ViewFollowsTheReleasedThumb) {
   EXPECT_EQ(clientMismatches(400, 0), 0);
 }
 
-TEST_F(Scroll, SmallRangeStopsTheAcceleratedSteps) {
-  openPicture(805, 50);
-  dragRightTo(800 + 8);
-  ASSERT_EQ(scrollRangeX, 5);
-  request(OS_WM_NCHITTEST, 0);
-  request(OS_WM_HSCROLL, 3);
-  EXPECT_EQ(scrollX, 0) << "a tenth of 5 is nothing";
-  for (int i = 0; i < 5; i++) request(OS_WM_HSCROLL, 1);
-  EXPECT_EQ(scrollX, 5);
-  for (int i = 0; i < 4; i++) request(OS_WM_HSCROLL, 0);
-  EXPECT_EQ(scrollX, 1);
-  request(OS_WM_HSCROLL, 0);
-  request(OS_WM_HSCROLL, 0);
-  EXPECT_EQ(scrollX, 1) << "from the tenth request on the step is 0";
-  request(OS_WM_NCHITTEST, 0);
-  request(OS_WM_HSCROLL, 0);
-  EXPECT_EQ(scrollX, 0);
-}
-
-TEST_F(Scroll, WideningPastTheKeyboardSnapsToTheFit) {
+TEST_F(Scroll, WideningPastTheKeyboardOrAMoveWithoutScrollingSnapsToTheFit) {
   openPicture(1200, 50);
-  dragRightTo(800 + 8);
   thumb(OS_WM_HSCROLL, 250);
   dragRightTo(1300);
-  EXPECT_EQ(outerWidth(), fitWidth);
-  EXPECT_EQ(outerHeight(), fitHeight);
+  EXPECT_EQ(outerSize(), fit());
   EXPECT_EQ(scrollX, 0);
   EXPECT_FALSE(hBarWanted);
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_EQ(clientMismatches(0, 0), 0) << "the view starts at column 0 again";
+
+  osMoveWindow(keyboardWindow, OS_CW_USEDEFAULT, 0, 600, 200);
+  pump();
+  EXPECT_EQ(outerSize().first, 600);
+  request(OS_WM_EXITSIZEMOVE, 0);
+  EXPECT_EQ(outerSize(), fit());
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
 }
 
 TEST_F(Scroll, FitWithBothRangesDropsTheHorizontalBar) {
-  openPicture(1200, 300);
-  int l, t, r, b;
-  simWindowRect(&l, &t, &r, &b);
+  openPicture(1200, 300, false);
   simUserResize(8, 800 + 8, 200 + 31);
   pump();
   EXPECT_TRUE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_TRUE(simScrollBar(OS_SB_VERT).shown);
   // Each bar takes room from the other direction: the client is 783 x 183.
-  EXPECT_EQ(scrollRangeX, 1200 - 783);
-  EXPECT_EQ(scrollRangeY, 300 - 183);
-  EXPECT_EQ(simScrollBar(OS_SB_HORZ).maximum, 1200 - 783);
-  EXPECT_EQ(simScrollBar(OS_SB_VERT).maximum, 300 - 183);
+  EXPECT_EQ(Size(scrollRangeX, scrollRangeY), Size(1200 - 783, 300 - 183));
+  EXPECT_EQ(Size(simScrollBar(OS_SB_HORZ).maximum, simScrollBar(OS_SB_VERT).maximum), Size(1200 - 783, 300 - 183));
   thumb(OS_WM_HSCROLL, 100);
   thumb(OS_WM_VSCROLL, 30);
   EXPECT_EQ(scrollY, 30);
@@ -166,10 +147,8 @@ TEST_F(Scroll, FitWithBothRangesDropsTheHorizontalBar) {
   // showing it whole beside the bar: both ranges stay above 0.
   simUserResize(8, 1220, 231);
   pump();
-  EXPECT_EQ(outerWidth(), fitWidth);
-  EXPECT_EQ(outerHeight(), 231);
-  EXPECT_EQ(scrollX, 0);
-  EXPECT_EQ(scrollY, 30);
+  EXPECT_EQ(outerSize(), Size(fitWidth, 231));
+  EXPECT_EQ(Size(scrollX, scrollY), Size(0, 30));
   EXPECT_FALSE(hBarWanted);
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_TRUE(simScrollBar(OS_SB_VERT).shown);
@@ -180,17 +159,6 @@ TEST_F(Scroll, FitWithBothRangesDropsTheHorizontalBar) {
   EXPECT_TRUE(hBarWanted);
 }
 
-TEST_F(Scroll, MoveWithoutScrollingEndsAtTheFit) {
-  openPicture(1200, 50);
-  osMoveWindow(keyboardWindow, OS_CW_USEDEFAULT, 0, 600, 200);
-  pump();
-  EXPECT_EQ(outerWidth(), 600);
-  request(OS_WM_EXITSIZEMOVE, 0);
-  EXPECT_EQ(outerWidth(), fitWidth);
-  EXPECT_EQ(outerHeight(), fitHeight);
-  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
-}
-
 TEST_F(Scroll, RelayoutWhileScrolledShowsTheKeyboardFromTheStart) {
   MagX = 3;
   openKeyboard();
@@ -198,11 +166,10 @@ TEST_F(Scroll, RelayoutWhileScrolledShowsTheKeyboardFromTheStart) {
   thumb(OS_WM_HSCROLL, 250);
   ASSERT_EQ(scrollX, 250);
   relayoutKeyboard();
-  EXPECT_EQ(scrollX, 0);
-  EXPECT_EQ(scrollRangeX, 0);
+  EXPECT_EQ(Size(scrollX, scrollRangeX), Size(0, 0));
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
-  EXPECT_EQ(outerWidth(), fitWidth);
+  EXPECT_EQ(outerSize().first, fitWidth);
   pump();
   EXPECT_EQ(clientMismatches(0, 0), 0);
 
@@ -217,6 +184,6 @@ TEST_F(Scroll, RelayoutWhileScrolledShowsTheKeyboardFromTheStart) {
   pump();
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_EQ(scrollRangeX, 0);
-  EXPECT_EQ(outerWidth(), fitWidth);
+  EXPECT_EQ(outerSize().first, fitWidth);
   EXPECT_EQ(clientMismatches(0, 0), 0);
 }

@@ -14,10 +14,11 @@
 
 namespace {
 
-class SendersTest : public PortsFixture {
+// OUT1 on the MIDI mapper, OUT2 on device 0, OUT3 on COM3, opened.
+class Senders : public PortsFixture {
  protected:
-  // OUT1 on the MIDI mapper, OUT2 on device 0, OUT3 on COM3.
-  void openAll() {
+  void SetUp() override {
+    PortsFixture::SetUp();
     simAddMidiOut("Synth");
     simAddSerialPort(3);
     ASSERT_EQ(openOutPort(0, kMidiMapper, 0), 0);
@@ -25,23 +26,28 @@ class SendersTest : public PortsFixture {
     ASSERT_EQ(openOutPort(2, 0, 3), 0);
     outPortCount = 3;
   }
+  // What a device received: short words (kLong for a long message), and the long messages.
   static std::vector<uint32_t> words(int device) {
     std::vector<uint32_t> w;
-    for (const SimMidiOutEvent& e : simMidiOutEvents(device)) w.push_back(e.isLong ? 0xFFFFFFFFu : e.word);
+    for (const SimMidiOutEvent& e : simMidiOutEvents(device)) w.push_back(e.isLong ? kLong : e.word);
     return w;
   }
+  static std::vector<std::vector<uint8_t>> longs(int device) {
+    std::vector<std::vector<uint8_t>> l;
+    for (const SimMidiOutEvent& e : simMidiOutEvents(device)) {
+      if (e.isLong) l.push_back(e.bytes);
+    }
+    return l;
+  }
+  static constexpr uint32_t kLong = 0xFFFFFFFFu;
 };
 
-using SendersShort = SendersTest;
-using SendersLong = SendersTest;
-using SendersDirect = SendersTest;
-using SendersThreads = SendersTest;
-
-typedef std::vector<uint8_t> Bytes;
+using SendersUnopened = PortsFixture;
+using Bytes = std::vector<uint8_t>;
 
 }  // namespace
 
-TEST_F(SendersShort, UnopenedOrOutOfRangeOutputsTakeNothing) {
+TEST_F(SendersUnopened, UnopenedOrOutOfRangeOutputsTakeNothing) {
   simAddMidiOut("Synth");
   size_t mark = simMidiCalls().size();
   const uint8_t data[] = {0x43, 0x10, 0xF7};
@@ -54,8 +60,7 @@ TEST_F(SendersShort, UnopenedOrOutOfRangeOutputsTakeNothing) {
   EXPECT_TRUE(callsSince(mark).empty());
 }
 
-TEST_F(SendersShort, MapperLeavesOutARepeatedChannelStatusDevicesNever) {
-  openAll();
+TEST_F(Senders, MapperLeavesOutARepeatedChannelStatusDevicesNever) {
   for (int k : {0, 1}) {
     EXPECT_EQ(sendShort(k, 0x90, 0x3C, 0x64), 0);
     EXPECT_EQ(sendShort(k, 0x90, 0x3E, 0x64), 0);
@@ -66,8 +71,7 @@ TEST_F(SendersShort, MapperLeavesOutARepeatedChannelStatusDevicesNever) {
   EXPECT_EQ(outPorts[1].lastStatus, 0x80);
 }
 
-TEST_F(SendersShort, MapperNeverLeavesOutASystemStatus) {
-  openAll();
+TEST_F(Senders, MapperNeverLeavesOutASystemStatus) {
   EXPECT_EQ(sendLong(0, 0xF8, nullptr, 0), 0);
   EXPECT_EQ(sendLong(0, 0xF8, nullptr, 0), 0);
   const uint8_t song[] = {0x05};
@@ -76,8 +80,7 @@ TEST_F(SendersShort, MapperNeverLeavesOutASystemStatus) {
   EXPECT_EQ(words(kMidiMapper), (std::vector<uint32_t>{0xF8, 0xF8, 0x05F3, 0x05F3}));
 }
 
-TEST_F(SendersShort, SerialRunningStatusByDataCount) {
-  openAll();
+TEST_F(Senders, SerialRunningStatusByDataCount) {
   EXPECT_EQ(sendShort(2, 0x90, 0x3C, 0x64), 0);
   EXPECT_EQ(sendShort(2, 0x90, 0x3E, 0x64), 0);
   EXPECT_EQ(sendShort(2, 0xC0, 0x05, 0x00), 0);
@@ -88,8 +91,7 @@ TEST_F(SendersShort, SerialRunningStatusByDataCount) {
   EXPECT_EQ(outPorts[2].lastStatus, 0xD1);
 }
 
-TEST_F(SendersShort, AFailedSendForgetsTheRunningStatus) {
-  openAll();
+TEST_F(Senders, AFailedSendForgetsTheRunningStatus) {
   // Serial: the whole write fails, then half of one goes out.
   ASSERT_EQ(sendShort(2, 0xB0, 0x07, 0x64), 0);
   simFailSerialWrites(3, 1);
@@ -108,21 +110,15 @@ TEST_F(SendersShort, AFailedSendForgetsTheRunningStatus) {
   EXPECT_EQ(words(kMidiMapper), (std::vector<uint32_t>{0x6407B0, 0x643E90}));
 }
 
-TEST_F(SendersLong, ShortLengthsGoAsShortWordsLongerAsLongMessages) {
-  openAll();
+TEST_F(Senders, ShortLengthsGoAsShortWordsLongerAsLongMessages) {
   const uint8_t cc[] = {0x07, 0x64};
   const uint8_t sysex[] = {0x43, 0x10, 0xF7};
   EXPECT_EQ(sendLong(1, 0xF8, nullptr, 0), 0);
   EXPECT_EQ(sendLong(1, 0xB0, cc, 2), 0);
   EXPECT_EQ(sendLong(1, 0xC0, cc, 1), 0);
   EXPECT_EQ(sendLong(1, 0xF0, sysex, 3), 0);
-  std::vector<SimMidiOutEvent> events = simMidiOutEvents(0);
-  ASSERT_EQ(events.size(), 4u);
-  EXPECT_EQ(events[0].word, 0xF8u);
-  EXPECT_EQ(events[1].word, 0x6407B0u);
-  EXPECT_EQ(events[2].word, 0x07C0u);
-  EXPECT_TRUE(events[3].isLong);
-  EXPECT_EQ(events[3].bytes, (Bytes{0xF0, 0x43, 0x10, 0xF7}));
+  EXPECT_EQ(words(0), (std::vector<uint32_t>{0xF8, 0x6407B0, 0x07C0, kLong}));
+  EXPECT_EQ(longs(0), (std::vector<Bytes>{{0xF0, 0x43, 0x10, 0xF7}}));
   EXPECT_EQ(outPorts[1].lastStatus, 0xF0);
   EXPECT_EQ(outPorts[1].prepared, 1) << "the header stays prepared after the send";
 
@@ -135,8 +131,7 @@ TEST_F(SendersLong, ShortLengthsGoAsShortWordsLongerAsLongMessages) {
   EXPECT_EQ(outPorts[2].lastStatus, 0xF0);
 }
 
-TEST_F(SendersLong, TheLongestMessageFillsTheBufferExactly) {
-  openAll();
+TEST_F(Senders, TheLongestMessageFillsTheBufferExactly) {
   Bytes data(kMidiBufferSize - 1);
   for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i % 0x7F);
   Bytes whole = {0xF0};
@@ -144,14 +139,11 @@ TEST_F(SendersLong, TheLongestMessageFillsTheBufferExactly) {
   EXPECT_EQ(sendLong(1, 0xF0, data.data(), kMidiBufferSize - 1), 0);
   EXPECT_EQ(outPorts[1].header.bufferLength, static_cast<uint32_t>(kMidiBufferSize));
   EXPECT_EQ(sendLong(2, 0xF0, data.data(), kMidiBufferSize - 1), 0);
-  std::vector<SimMidiOutEvent> events = simMidiOutEvents(0);
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].bytes, whole);
+  EXPECT_EQ(longs(0), std::vector<Bytes>{whole});
   EXPECT_EQ(simSerialBytes(3), whole);
 }
 
-TEST_F(SendersLong, EachLongSendUnpreparesTheOneBefore) {
-  openAll();
+TEST_F(Senders, EachLongSendUnpreparesTheOneBefore) {
   const uint8_t a[] = {0x01, 0x02, 0x03, 0xF7};
   const uint8_t b[] = {0x04, 0x05, 0xF7};
   ASSERT_EQ(sendLong(1, 0xF0, a, 4), 0);
@@ -160,15 +152,10 @@ TEST_F(SendersLong, EachLongSendUnpreparesTheOneBefore) {
   ASSERT_EQ(sendDirect(1, 0xFA), 0);
   EXPECT_EQ(callsSince(mark), (std::vector<std::string>{"midiOutUnprepare 0", "midiOutPrepare 0", "midiOutLong 0",
                                                         "midiOutUnprepare 0", "midiOutPrepare 0", "midiOutLong 0"}));
-  std::vector<SimMidiOutEvent> events = simMidiOutEvents(0);
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0].bytes, (Bytes{0xF0, 0x01, 0x02, 0x03, 0xF7}));
-  EXPECT_EQ(events[1].bytes, (Bytes{0xF0, 0x04, 0x05, 0xF7}));
-  EXPECT_EQ(events[2].bytes, (Bytes{0xFA}));
+  EXPECT_EQ(longs(0), (std::vector<Bytes>{{0xF0, 0x01, 0x02, 0x03, 0xF7}, {0xF0, 0x04, 0x05, 0xF7}, {0xFA}}));
 }
 
-TEST_F(SendersLong, PlatformFailuresGiveMinusOne) {
-  openAll();
+TEST_F(Senders, PlatformFailuresGiveMinusOne) {
   const uint8_t a[] = {0x01, 0x02, 0xF7};
   simFailMidiOutPrepare(1, OS_MIDI_NOMEM);
   EXPECT_EQ(sendLong(1, 0xF0, a, 3), -1);
@@ -183,8 +170,7 @@ TEST_F(SendersLong, PlatformFailuresGiveMinusOne) {
   EXPECT_EQ(sendDirect(2, 0xF8), -1);
 }
 
-TEST_F(SendersLong, WaitsWhileThePreviousMessagePlaysThenReusesTheBuffer) {
-  openAll();
+TEST_F(Senders, WaitsWhileThePreviousMessagePlaysThenReusesTheBuffer) {
   const uint8_t a[] = {0x01, 0x02, 0x03, 0xF7};
   const uint8_t b[] = {0x04, 0x05, 0x06, 0xF7};
   simHoldLongMessages(true);
@@ -212,14 +198,10 @@ TEST_F(SendersLong, WaitsWhileThePreviousMessagePlaysThenReusesTheBuffer) {
   ASSERT_GE(calls.size(), 2u);
   EXPECT_EQ(calls[calls.size() - 2], "midiOutPrepare 0") << "the buffer is filled only after the unprepare";
   EXPECT_FALSE(simPauses().empty());
-  std::vector<SimMidiOutEvent> events = simMidiOutEvents(0);
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[0].bytes, (Bytes{0xF0, 0x01, 0x02, 0x03, 0xF7}));
-  EXPECT_EQ(events[1].bytes, (Bytes{0xF0, 0x04, 0x05, 0x06, 0xF7}));
+  EXPECT_EQ(longs(0), (std::vector<Bytes>{{0xF0, 0x01, 0x02, 0x03, 0xF7}, {0xF0, 0x04, 0x05, 0x06, 0xF7}}));
 }
 
-TEST_F(SendersLong, ADeviceThatNeverFinishesKeepsItsBuffer) {
-  openAll();
+TEST_F(Senders, ADeviceThatNeverFinishesKeepsItsBuffer) {
   const uint8_t a[] = {0x01, 0x02, 0x03, 0xF7};
   const uint8_t b[] = {0x04, 0x05, 0x06, 0xF7};
   simHoldLongMessages(true);
@@ -237,12 +219,10 @@ TEST_F(SendersLong, ADeviceThatNeverFinishesKeepsItsBuffer) {
   // Once the device is done, the next send goes out.
   simFinishLongMessages();
   EXPECT_EQ(sendLong(1, 0xF0, b, 4), 0);
-  ASSERT_EQ(simMidiOutEvents(0).size(), 2u);
-  EXPECT_EQ(simMidiOutEvents(0)[1].bytes, (Bytes{0xF0, 0x04, 0x05, 0x06, 0xF7}));
+  EXPECT_EQ(longs(0), (std::vector<Bytes>{{0xF0, 0x01, 0x02, 0x03, 0xF7}, {0xF0, 0x04, 0x05, 0x06, 0xF7}}));
 }
 
-TEST_F(SendersDirect, RunningStatusRulesByKindOfOutput) {
-  openAll();
+TEST_F(Senders, RunningStatusRulesByKindOfOutput) {
   // Mapper: timing clock and active sensing leave the running status alone,
   // other status bytes take its place.
   ASSERT_EQ(sendShort(0, 0x90, 0x3C, 0x64), 0);
@@ -256,12 +236,9 @@ TEST_F(SendersDirect, RunningStatusRulesByKindOfOutput) {
   EXPECT_EQ(sendShort(0, 0x90, 0x40, 0x64), 0);
   EXPECT_EQ(sendDirect(0, 0x90), 0);
   EXPECT_EQ(sendShort(0, 0x90, 0x41, 0x64), 0);
-  std::vector<SimMidiOutEvent> events = simMidiOutEvents(kMidiMapper);
-  ASSERT_EQ(events.size(), 9u);
-  EXPECT_EQ(events[1].bytes, (Bytes{0xF8}));
-  EXPECT_EQ(events[4].word, 0x643Eu) << "after F8, FE and a data byte";
-  EXPECT_EQ(events[6].word, 0x644090u);
-  EXPECT_EQ(events[8].word, 0x6441u) << "after a direct 0x90";
+  // The mapper leaves out 0x90 after F8, FE and a data byte, and after a direct 0x90.
+  EXPECT_EQ(words(kMidiMapper), (std::vector<uint32_t>{0x643C90, kLong, kLong, kLong, 0x643E, kLong, 0x644090, kLong, 0x6441}));
+  EXPECT_EQ(longs(kMidiMapper)[0], Bytes{0xF8});
 
   // Serial: every direct byte becomes the running status.
   ASSERT_EQ(sendShort(2, 0x90, 0x3C, 0x64), 0);
@@ -337,16 +314,10 @@ void expectWholeInThreadOrder(const Bytes& stream, int perThread) {
 
 }  // namespace
 
-TEST_F(SendersThreads, TwoThreadsOnTheMapperEachMessageWholeAndInOrder) {
-  openAll();
+TEST_F(Senders, TwoThreadsOnTheMapperOrASerialPortEachMessageWholeAndInOrder) {
   const int perThread = 20000;
   sendFromTwoThreads(0, perThread);
   expectWholeInThreadOrder(simMidiOutBytes(kMidiMapper), perThread);
-}
-
-TEST_F(SendersThreads, TwoThreadsOnASerialPortEachMessageWholeAndInOrder) {
-  openAll();
-  const int perThread = 20000;
   sendFromTwoThreads(2, perThread);
   expectWholeInThreadOrder(simSerialBytes(3), perThread);
 }

@@ -14,14 +14,11 @@ using SerialPort = PortsFixture;
 
 TEST_F(SerialPort, DeviceNamesAndNumbersOutsideTheRange) {
   char name[16];
-  ASSERT_EQ(serialDeviceName(name, sizeof name, 1), 0);
-  EXPECT_STREQ(name, "COM1");
-  ASSERT_EQ(serialDeviceName(name, sizeof name, 9), 0);
-  EXPECT_STREQ(name, "COM9");
-  ASSERT_EQ(serialDeviceName(name, sizeof name, 10), 0);
-  EXPECT_STREQ(name, "\\\\.\\COM10");
-  ASSERT_EQ(serialDeviceName(name, sizeof name, 99), 0);
-  EXPECT_STREQ(name, "\\\\.\\COM99");
+  for (const auto& [port, expected] : {std::pair<int, const char*>{1, "COM1"}, {9, "COM9"}, {10, "\\\\.\\COM10"},
+                                       {99, "\\\\.\\COM99"}}) {
+    ASSERT_EQ(serialDeviceName(name, sizeof name, port), 0);
+    EXPECT_STREQ(name, expected);
+  }
   EXPECT_EQ(openSerialPort(0, 0), -1);
   EXPECT_EQ(openSerialPort(0, 100), -1);
   EXPECT_TRUE(simMidiCalls().empty()) << "no call to the system";

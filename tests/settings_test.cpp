@@ -1,5 +1,6 @@
 // The settings file reader: options, port definitions, comments, file-name
 // items and the two readings, driven by files written into a scratch directory.
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,12 +16,6 @@
 
 using namespace std::string_literals;
 
-namespace {
-
-std::u16string widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-}  // namespace
-
 class Settings : public SimTest {
  protected:
   void SetUp() override {
@@ -28,9 +23,8 @@ class Settings : public SimTest {
     // -LIST writes the template over the settings file's own names.
     const std::string path = simFile("sonrack.ini");
     std::strcpy(settingsPath, path.c_str());
-    const std::u16string wide = widen(path);
-    std::copy(wide.begin(), wide.end(), settingsPathW);
-    settingsPathW[wide.size()] = 0;
+    std::copy(path.begin(), path.end(), settingsPathW);
+    settingsPathW[path.size()] = 0;
     std::strcpy(programDir, simDir().c_str());
   }
 
@@ -48,6 +42,9 @@ class Settings : public SimTest {
     resetEngineTables();
     resetPortTables();
   }
+
+  // The channels of the columns, in column order.
+  static std::vector<int> columns() { return std::vector<int>(columnChannel, columnChannel + maxcolumns); }
 };
 
 TEST_F(Settings, OpensByEitherNameAndClosesTheFile) {
@@ -67,64 +64,77 @@ TEST_F(Settings, OpensByEitherNameAndClosesTheFile) {
   wfclose();
 }
 
-TEST_F(Settings, DisplayScaleRoundsToTheNearestUnit) {
+// The display scale (rounded to the nearest unit, 0..20) and note range (whole
+// notes 0..127), and the comments, marks and unknown options around them;
+// each text on fresh tables.
+TEST_F(Settings, ScaleNoteRangeAndComments) {
   struct Case {
+    int codePage;
     const char* text;
-    int magX, magY;
+    std::array<int, 4> magXYnoteMinMax;
   } cases[] = {
-      {"-mX=2.5\n", 3, 10},
-      {"-mY=1.25\n", 1, 13},
-      {"-mY=1.15\n", 1, 11},  // 1.1499999 as a 32-bit float: rounds down
-      {"-mX=20\n", 20, 10},
-      {"-mX=20.5\n", 1, 10},
-      {"-mY=20 -mX=0\n", 0, 200},
-      {"-mY=20.01\n", 1, 10},
-      {"-mX=-1 -mY=3\n", 1, 30},  // a value must start with a digit
-      {"-mx5 /MY=0.5\n", 5, 5},
-      {"-mY=1e1\n", 1, 100},
-      {"-mX=1e9 -mY=9e99\n", 1, 10},
-      {"-mX= 4\n", 1, 10},
-      {"-mZ=3 -mX=6\n", 6, 10},
-      {"-mX=2.5", 3, 10},  // the last thing in the file
-      {"-mY=.5\n", 1, 10},
+      {0, "-mX=2.5\n", {3, 10, 24, 72}},
+      {0, "-mY=1.25\n", {1, 13, 24, 72}},
+      {0, "-mY=1.15\n", {1, 11, 24, 72}},  // 1.1499999 as a 32-bit float: rounds down
+      {0, "-mX=20\n", {20, 10, 24, 72}},
+      {0, "-mX=20.5\n", {1, 10, 24, 72}},
+      {0, "-mY=20 -mX=0\n", {0, 200, 24, 72}},
+      {0, "-mY=20.01\n", {1, 10, 24, 72}},
+      {0, "-mX=-1 -mY=3\n", {1, 30, 24, 72}},  // a value must start with a digit
+      {0, "-mx5 /MY=0.5\n", {5, 5, 24, 72}},
+      {0, "-mY=1e1\n", {1, 100, 24, 72}},
+      {0, "-mX=1e9 -mY=9e99\n", {1, 10, 24, 72}},
+      {0, "-mX= 4\n", {1, 10, 24, 72}},
+      {0, "-mZ=3 -mX=6\n", {6, 10, 24, 72}},
+      {0, "-mX=2.5", {3, 10, 24, 72}},  // the last thing in the file
+      {0, "-mY=.5\n", {1, 10, 24, 72}},
+      {0, "-nMin=0 -nMax=127\n", {1, 10, 0, 127}},
+      {0, "-nmin30 /NMAX=100\n", {1, 10, 30, 100}},
+      {0, "-nMin=128 -nMax=-1\n", {1, 10, 24, 72}},
+      {0, "-nMin 5 -nMax=7\n", {1, 10, 24, 7}},
+      {0, "-nMi=5 -nMax=90\n", {1, 10, 24, 90}},
+      {0, "-nMa=5 -nMin=9\n", {1, 10, 9, 72}},
+      {0, "-n=5 -nx=6 -nMax=80\n", {1, 10, 24, 80}},
+      {0, "-nMin=90 -nMax=10\n", {1, 10, 90, 10}},  // no cross-check
+      {0, "-nMax=123456 -nMin=1\n", {1, 10, 1, 72}},
+      {0, "-nMax=108", {1, 10, 24, 108}},  // no line break after the number
+      {0, "// -mX=5\n-mY=2", {1, 20, 24, 72}},
+      {0, "-/ -mX=5\r\n/- -mX=6\n-- -mX=7\n/mY=3", {1, 30, 24, 72}},
+      {0, "# -mX=5\n' -mX=6\n-mX=7 ' -mY=5\n", {7, 10, 24, 72}},
+      {0, "/* -mX=5 */ -mY=3", {1, 30, 24, 72}},
+      {0, "/*/ -mX=5", {5, 10, 24, 72}},  // the opening star counts
+      {0, "-* -mX=5\n*/-mY=4", {1, 40, 24, 72}},
+      {0, "/* -mX=5 **/-mY=4", {1, 40, 24, 72}},
+      {0, "/* -mX=5 ", {1, 10, 24, 72}},
+      {0, "-mX=5\x81\x40-mY=3", {5, 30, 24, 72}},  // ideographic space
+      {0, "\x81-mY=3", {1, 30, 24, 72}},
+      {0, "-mX=5\t-mY=3\x1a", {5, 30, 24, 72}},
+      {0, "\xEF\xBB\xBF-mX=5 -mY=2\r\n", {1, 20, 24, 72}},  // a byte order mark swallows the first item
+      {0, "\xEF\xBB\xBF\r\n-mX=5\r\n", {5, 10, 24, 72}},
+      // Unknown options: the text from Z on is one file-name item, "," does not end a bare item.
+      {0, "-Zoom -mX=4\r\n", {4, 10, 24, 72}},
+      {0, "-Zoom-mX=5 \"a -mX=9 b\" -mY=2 ;-mX=6,-nMin=3\r\n", {1, 20, 24, 72}},
+      {0, "- / -mX=6 -I -IX -O -OUX -L -LX\r\n", {6, 10, 24, 72}},
+      {0, "/* \x81*/ -mX=5", {5, 10, 24, 72}},  // no double-byte characters without the code page
+      // In a block comment each lead byte takes the next byte with it.
+      {932, "/* \x81*/ -mX=5 */ -mY=3", {1, 30, 24, 72}},  // "*" is a second byte
+      {932, "/* *\x81/ -mX=5 */ -mY=3", {1, 30, 24, 72}},  // "/" is a second byte
+      {932, "/* \x81\x81*/ -mX=6", {6, 10, 24, 72}},
+      {932, "/* \xE0\x40*/ -mX=8", {8, 10, 24, 72}},
+      {932, "/* \x81", {1, 10, 24, 72}},  // lead byte at the end
+      {932, "-mX=4 /* \x81*", {4, 10, 24, 72}},
   };
   for (const Case& c : cases) {
+    simSetCodePage(c.codePage);
     freshTables();
     EXPECT_EQ(read(c.text), 0) << c.text;
-    EXPECT_EQ(MagX, c.magX) << c.text;
-    EXPECT_EQ(MagY, c.magY) << c.text;
-  }
-}
-
-TEST_F(Settings, NoteRangeTakesWholeNotesZeroTo127) {
-  struct Case {
-    const char* text;
-    int noteMin, noteMax;
-  } cases[] = {
-      {"-nMin=0 -nMax=127\n", 0, 127},
-      {"-nmin30 /NMAX=100\n", 30, 100},
-      {"-nMin=128 -nMax=-1\n", 24, 72},
-      {"-nMin 5 -nMax=7\n", 24, 7},
-      {"-nMi=5 -nMax=90\n", 24, 90},
-      {"-nMa=5 -nMin=9\n", 9, 72},
-      {"-n=5 -nx=6 -nMax=80\n", 24, 80},
-      {"-nMin=90 -nMax=10\n", 90, 10},  // no cross-check
-      {"-nMax=123456 -nMin=1\n", 1, 72},
-      {"-nMax=108", 24, 108},  // no line break after the number
-  };
-  for (const Case& c : cases) {
-    freshTables();
-    EXPECT_EQ(read(c.text), 0) << c.text;
-    EXPECT_EQ(NoteMin, c.noteMin) << c.text;
-    EXPECT_EQ(NoteMax, c.noteMax) << c.text;
+    EXPECT_EQ((std::array<int, 4>{MagX, MagY, NoteMin, NoteMax}), c.magXYnoteMinMax) << c.text;
   }
 }
 
 TEST_F(Settings, ChannelOptionsFixTheColumns) {
   read("-Ch1 -Ch1\r\n");
-  EXPECT_EQ(maxcolumns, 2);
-  EXPECT_EQ(columnChannel[0], 0);
-  EXPECT_EQ(columnChannel[1], 0);
+  EXPECT_EQ(columns(), (std::vector<int>{0, 0}));
   EXPECT_EQ(channelColumn[0], 1) << "the channel points to its later column";
   EXPECT_EQ(channelShown[0], 255);
   EXPECT_EQ(fixedColumns, 255);
@@ -149,45 +159,40 @@ TEST_F(Settings, ChannelOptionsFixTheColumns) {
 
   freshTables();
   read("-CH5 -ch16");
-  EXPECT_EQ(maxcolumns, 2);
-  EXPECT_EQ(columnChannel[0], 4);
-  EXPECT_EQ(columnChannel[1], 15) << "a channel at the end of the file counts";
+  EXPECT_EQ(columns(), (std::vector<int>{4, 15})) << "a channel at the end of the file counts";
   EXPECT_EQ(channelColumn[15], 1);
-
-  // The second reading starts from no columns and builds the same ones.
-  maxcolumns = 0;
+  maxcolumns = 0;  // the second reading starts from no columns and builds the same ones
   read("-CH5 -ch16", 1);
-  EXPECT_EQ(maxcolumns, 2);
+  EXPECT_EQ(columns(), (std::vector<int>{4, 15}));
   EXPECT_EQ(channelColumn[4], 0);
   EXPECT_EQ(channelColumn[15], 1);
 
   freshTables();
   read("-Cx -Co -Ch3\n");
-  EXPECT_EQ(maxcolumns, 1);
-  EXPECT_EQ(columnChannel[0], 2);
+  EXPECT_EQ(columns(), (std::vector<int>{2}));
 }
 
 TEST_F(Settings, AllChannelsMixForms) {
-  read("-AllChMix\n");
-  EXPECT_EQ(allChMix, 255);
-  read("-AllChMix=200\n");
-  EXPECT_EQ(allChMix, 255) << "out of range: unchanged";
-  read("-AllChMix=0\n");
-  EXPECT_EQ(allChMix, 0);
-  read("-AllChMix=200 -AllChMix=999999 -AllCh 5 -ALLCHMI=1\n");
-  EXPECT_EQ(allChMix, 0) << "values out of range, too long or after a broken name";
-  allChMix = 0;
-  read("-AllChMix=-3\n");
-  EXPECT_EQ(allChMix, 255) << "\"-\" is no digit: the name alone";
-  allChMix = 0;
-  read("/allchmix5");
-  EXPECT_EQ(allChMix, 255);
-  allChMix = 0;
-  read("-AllChMix=");
-  EXPECT_EQ(allChMix, 255);
-  allChMix = 0;
-  read("-AllCh -ALLCHMI\n-aLLcHMIx=127\n");
-  EXPECT_EQ(allChMix, 255);
+  struct Case {
+    int before;
+    const char* text;
+    int after;
+  } cases[] = {
+      {0, "-AllChMix\n", 255},
+      {0, "-AllChMix=0\n", 0},
+      {255, "-AllChMix=0\n", 0},
+      {255, "-AllChMix=200\n", 255},  // out of range: unchanged
+      {0, "-AllChMix=200 -AllChMix=999999 -AllCh 5 -ALLCHMI=1\n", 0},  // too long, after a broken name
+      {0, "-AllChMix=-3\n", 255},  // "-" is no digit: the name alone
+      {0, "/allchmix5", 255},
+      {0, "-AllChMix=", 255},
+      {0, "-AllCh -ALLCHMI\n-aLLcHMIx=127\n", 255},
+  };
+  for (const Case& c : cases) {
+    allChMix = static_cast<uint8_t>(c.before);
+    read(c.text);
+    EXPECT_EQ(allChMix, c.after) << c.text;
+  }
 }
 
 TEST_F(Settings, InputDefinitionsAndModifiers) {
@@ -319,65 +324,7 @@ TEST_F(Settings, LongPortNamesAreCutAt126Bytes) {
   EXPECT_EQ(MagX, 7) << "reading goes on after a cut name";
 }
 
-TEST_F(Settings, CommentForms) {
-  struct Case {
-    const char* text;
-    int magX, magY;
-  } cases[] = {
-      {"// -mX=5\n-mY=2", 1, 20},
-      {"-/ -mX=5\r\n/- -mX=6\n-- -mX=7\n/mY=3", 1, 30},
-      {"# -mX=5\n' -mX=6\n-mX=7 ' -mY=5\n", 7, 10},
-      {"/* -mX=5 */ -mY=3", 1, 30},
-      {"/*/ -mX=5", 5, 10},  // the opening star counts
-      {"-* -mX=5\n*/-mY=4", 1, 40},
-      {"/* -mX=5 **/-mY=4", 1, 40},
-      {"/* -mX=5 ", 1, 10},
-      {"-mX=5\x81\x40-mY=3", 5, 30},  // ideographic space
-      {"\x81-mY=3", 1, 30},
-      {"-mX=5\t-mY=3\x1a", 5, 30},
-  };
-  for (const Case& c : cases) {
-    freshTables();
-    EXPECT_EQ(read(c.text), 0) << c.text;
-    EXPECT_EQ(MagX, c.magX) << c.text;
-    EXPECT_EQ(MagY, c.magY) << c.text;
-  }
-}
-
-TEST_F(Settings, BlockCommentsPairLeadBytesWithTheirSecondByte) {
-  simSetCodePage(932);
-  struct Case {
-    const char* text;
-    int magX, magY;
-  } cases[] = {
-      {"/* \x81*/ -mX=5 */ -mY=3", 1, 30},    // "*" is a second byte
-      {"/* *\x81/ -mX=5 */ -mY=3", 1, 30},    // "/" is a second byte
-      {"/* \x81\x81*/ -mX=6", 6, 10},         // each lead byte takes one byte
-      {"/* \xE0\x40*/ -mX=8", 8, 10},
-      {"/* \x81", 1, 10},                     // lead byte at the end
-      {"-mX=4 /* \x81*", 4, 10},
-  };
-  for (const Case& c : cases) {
-    freshTables();
-    EXPECT_EQ(read(c.text), 0) << c.text;
-    EXPECT_EQ(MagX, c.magX) << c.text;
-    EXPECT_EQ(MagY, c.magY) << c.text;
-  }
-  simSetCodePage(0);
-  freshTables();
-  read("/* \x81*/ -mX=5");
-  EXPECT_EQ(MagX, 5) << "no double-byte characters without the code page";
-}
-
-TEST_F(Settings, ByteOrderMarkSwallowsTheFirstItem) {
-  read("\xEF\xBB\xBF-mX=5 -mY=2\r\n");
-  EXPECT_EQ(MagX, 1);
-  EXPECT_EQ(MagY, 20);
-  read("\xEF\xBB\xBF\r\n-mX=5\r\n");
-  EXPECT_EQ(MagX, 5);
-}
-
-TEST_F(Settings, SwitchesAndUnknownOptions) {
+TEST_F(Settings, ConsoleSwitch) {
   read("/soc\r\n");
   EXPECT_EQ(consoleMode, 255);
   consoleMode = 0;
@@ -386,15 +333,6 @@ TEST_F(Settings, SwitchesAndUnknownOptions) {
   consoleMode = 0;
   read("-so -sx -s\r\n");
   EXPECT_EQ(consoleMode, 0);
-
-  read("-Zoom -mX=4\r\n");
-  EXPECT_EQ(MagX, 4) << "the text from Z on is one file-name item";
-  read("-Zoom-mX=5 \"a -mX=9 b\" -mY=2 ;-mX=6,-nMin=3\r\n");
-  EXPECT_EQ(MagX, 4);
-  EXPECT_EQ(MagY, 20);
-  EXPECT_EQ(NoteMin, 24) << "\",\" does not end a bare item";
-  read("- / -mX=6 -I -IX -O -OUX -L -LX\r\n");
-  EXPECT_EQ(MagX, 6);
 }
 
 TEST_F(Settings, ListEndsTheReadingWithoutWritingTheFile) {

@@ -11,6 +11,7 @@
 #include "display/os_window.h"
 #include "platform/sim/sim.h"
 #include "sim_fixture.h"
+#include "sim_views.h"
 
 namespace {
 
@@ -56,6 +57,13 @@ const Seen& lastOf(unsigned message) {
   return none;
 }
 
+using Pixels = std::vector<uint32_t>;
+Pixels pixelsAt(OsSurface s, std::initializer_list<std::pair<int, int>> points) {
+  Pixels out;
+  for (const auto& [x, y] : points) out.push_back(simSurfacePixel(s, x, y));
+  return out;
+}
+
 int countOf(unsigned message) {
   int n = 0;
   for (const Seen& s : rec.messages) n += s.message == message;
@@ -99,17 +107,10 @@ TEST_F(SimWindowTest, FillStopsBeforeRightAndBottomAndClipsToTheSurface) {
   EXPECT_EQ(simSurfacePixel(s, 9, 7), 0u);  // black when made
   OsRect r{2, 3, 5, 6};
   osFillRect(s, &r, 0x12, 0x34, 0x56);
-  EXPECT_EQ(simSurfacePixel(s, 2, 3), 0x123456u);
-  EXPECT_EQ(simSurfacePixel(s, 4, 5), 0x123456u);
-  EXPECT_EQ(simSurfacePixel(s, 5, 5), 0u);
-  EXPECT_EQ(simSurfacePixel(s, 4, 6), 0u);
-  EXPECT_EQ(simSurfacePixel(s, 1, 3), 0u);
-
+  EXPECT_EQ(pixelsAt(s, {{2, 3}, {4, 5}, {5, 5}, {4, 6}, {1, 3}}), (Pixels{0x123456, 0x123456, 0, 0, 0}));
   OsRect outside{-100, -100, 1, 100};
   osFillRect(s, &outside, 255, 0, 0);
-  EXPECT_EQ(simSurfacePixel(s, 0, 0), 0xFF0000u);
-  EXPECT_EQ(simSurfacePixel(s, 0, 7), 0xFF0000u);
-  EXPECT_EQ(simSurfacePixel(s, 1, 0), 0u);
+  EXPECT_EQ(pixelsAt(s, {{0, 0}, {0, 7}, {1, 0}}), (Pixels{0xFF0000, 0xFF0000, 0}));
   OsRect inverted{6, 6, 3, 3};
   osFillRect(s, &inverted, 255, 255, 255);
   EXPECT_EQ(simSurfacePixel(s, 4, 4), 0x123456u);
@@ -126,19 +127,13 @@ TEST_F(SimWindowTest, CopyKeepsInsideBothSurfacesAndMayOverlap) {
     }
   }
   // A block larger than both, starting left of the source: only the part
-  // inside both surfaces lands.
+  // inside both surfaces lands (source x -1 and row 4 are outside).
   osCopyBlock(dst, 1, 0, 10, 10, src, -1, 2);
-  EXPECT_EQ(simSurfacePixel(dst, 0, 0), 0u);       // untouched
-  EXPECT_EQ(simSurfacePixel(dst, 1, 0), 0u);       // source x -1 is outside: untouched
-  EXPECT_EQ(simSurfacePixel(dst, 2, 0), 0x000002u);  // source (0, 2)
-  EXPECT_EQ(simSurfacePixel(dst, 2, 1), 0x000003u);  // source (0, 3)
-  EXPECT_EQ(simSurfacePixel(dst, 2, 2), 0u);       // source row 4 is outside
-
-  // Overlapping copy within one surface, one row down and one column right.
+  EXPECT_EQ(pixelsAt(dst, {{0, 0}, {1, 0}, {2, 0}, {2, 1}, {2, 2}}), (Pixels{0, 0, 0x000002, 0x000003, 0}));
+  // Overlapping copy within one surface, one row down and one column right:
+  // (2, 2) lands at (3, 3), not a copy of a copy.
   osCopyBlock(src, 1, 1, 3, 3, src, 0, 0);
-  EXPECT_EQ(simSurfacePixel(src, 1, 1), 0x000000u);  // was (0, 0)
-  EXPECT_EQ(simSurfacePixel(src, 3, 3), 0x000202u);  // was (2, 2), not a copy of a copy
-  EXPECT_EQ(simSurfacePixel(src, 2, 3), 0x000102u);
+  EXPECT_EQ(pixelsAt(src, {{1, 1}, {3, 3}, {2, 3}}), (Pixels{0x000000, 0x000202, 0x000102}));
 }
 
 TEST_F(SimWindowTest, OffscreenSurfacesAreCountedAndImpossibleOnesRefused) {
@@ -168,11 +163,8 @@ TEST_F(SimWindowTest, AdjustedRectGivesTheClientAreaOnceTheBarsAreHidden) {
   OsWindow window = makeWindow(385, 50);
   ASSERT_NE(window, 0);
   EXPECT_TRUE(simWindowTopmost());
-  int l, t, rr, b;
-  simWindowRect(&l, &t, &rr, &b);
-  EXPECT_EQ(l, 100);
-  EXPECT_EQ(rr - l, 393);
-  EXPECT_EQ(b - t, 81);
+  EXPECT_EQ(windowRect()[0], 100);
+  EXPECT_EQ(outerSize(), Size(393, 81));
 
   // Both bars start shown and take their room from the client area.
   ASSERT_EQ(messageList(), (std::vector<unsigned>{OS_WM_GETMINMAXINFO, OS_WM_CREATE, OS_WM_SIZE}));
@@ -183,14 +175,10 @@ TEST_F(SimWindowTest, AdjustedRectGivesTheClientAreaOnceTheBarsAreHidden) {
   osShowScrollBar(window, OS_SB_VERT, 0);
   OsRect client;
   osGetClientRect(window, &client);
-  EXPECT_EQ(client.right, 385);
-  EXPECT_EQ(client.bottom, 50);
+  EXPECT_EQ(Size(client.right, client.bottom), Size(385, 50));
   EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
   EXPECT_EQ(rec.messages.back().lParam, sizeParam(385, 50));
-  int cw, ch;
-  simSurfaceSize(osWindowSurface(window), &cw, &ch);
-  EXPECT_EQ(cw, 385);
-  EXPECT_EQ(ch, 50);
+  EXPECT_EQ(surfaceSize(osWindowSurface(window)), Size(385, 50));
   osSetTopmost(window, 0);
   EXPECT_FALSE(simWindowTopmost());
 }
@@ -211,9 +199,7 @@ TEST_F(SimWindowTest, ChangedScrollRangeShowsOrHidesTheBar) {
   osSetScrollRange(window, OS_SB_HORZ, 0, 1);
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
   EXPECT_EQ(simScrollBar(OS_SB_HORZ).position, 0);
-  int cw, ch;
-  simClientSize(&cw, &ch);
-  EXPECT_EQ(ch, 200);
+  EXPECT_EQ(clientSize(), Size(300, 200));
 }
 
 TEST_F(SimWindowTest, MoveSendsSizeOnlyWhenTheClientChanges) {
@@ -225,23 +211,19 @@ TEST_F(SimWindowTest, MoveSendsSizeOnlyWhenTheClientChanges) {
   osMoveWindow(window, OS_CW_USEDEFAULT, 0, 508, 131);
   ASSERT_EQ(countOf(OS_WM_SIZE), 1);
   EXPECT_EQ(rec.messages.back().lParam, sizeParam(500, 100));
-  OsRect after;
-  osGetWindowRect(window, &after);
-  EXPECT_EQ(after.left, before.left);
-  EXPECT_EQ(after.top, before.top);
+  EXPECT_EQ(windowRect()[0], before.left);
+  EXPECT_EQ(windowRect()[1], before.top);
   EXPECT_EQ(simClientPixel(499, 99), 0u);  // grown area is black
 
   // No window grows beyond a maximised one: the work area and the frame.
   osMoveWindow(window, 0, 0, 5000, 5000);
-  osGetWindowRect(window, &after);
-  EXPECT_EQ(after.right - after.left, 1920 + 8);
-  EXPECT_EQ(after.bottom - after.top, 1040 + 8);
+  EXPECT_EQ(outerSize(), Size(1920 + 8, 1040 + 8));
 }
 
 TEST_F(SimWindowTest, UserResizeSendsSizingThenSizeThenExit) {
   makeBarlessWindow(300, 200);
-  int l, t, r, b;
-  simWindowRect(&l, &t, &r, &b);
+  const Rect old = windowRect();
+  const int r = old[2];
   simUserResize(1, 208, 231);  // left edge: the right side stays
   ASSERT_EQ(messageList(), (std::vector<unsigned>{0x0231, OS_WM_SIZING, OS_WM_GETMINMAXINFO, OS_WM_SIZE,
                                                   OS_WM_EXITSIZEMOVE}));
@@ -249,11 +231,7 @@ TEST_F(SimWindowTest, UserResizeSendsSizingThenSizeThenExit) {
   EXPECT_EQ(rec.sizingRect.left, r - 208);
   EXPECT_EQ(rec.sizingRect.right, r);
   EXPECT_EQ(rec.messages[3].lParam, sizeParam(200, 200));
-  int nl, nt, nr, nb;
-  simWindowRect(&nl, &nt, &nr, &nb);
-  EXPECT_EQ(nl, r - 208);
-  EXPECT_EQ(nr, r);
-  EXPECT_EQ(nt, t);
+  EXPECT_EQ(windowRect(), (Rect{r - 208, old[1], r, old[3]}));
 }
 
 TEST_F(SimWindowTest, MaximiseUsesTheSizeTheProcedureGivesAndRestoreReturns) {
@@ -264,19 +242,13 @@ TEST_F(SimWindowTest, MaximiseUsesTheSizeTheProcedureGivesAndRestoreReturns) {
   osGetWindowRect(window, &normal);
   simPostMessage(OS_WM_SYSCOMMAND, 0xF030, 0);
   pump();
-  OsRect r;
-  osGetWindowRect(window, &r);
-  EXPECT_EQ(r.right - r.left, 500);
-  EXPECT_EQ(r.bottom - r.top, 300);
-  EXPECT_EQ(r.left, -4);
-  int w, h;
-  simMaximizedSize(&w, &h);
-  EXPECT_EQ(w, 500);
+  EXPECT_EQ(outerSize(), Size(500, 300));
+  EXPECT_EQ(windowRect()[0], -4);
+  EXPECT_EQ(maximizedSize().first, 500);
   simPostMessage(OS_WM_SYSCOMMAND, OS_SC_RESTORE, 0);
   pump();
-  osGetWindowRect(window, &r);
-  EXPECT_EQ(r.left, normal.left);
-  EXPECT_EQ(r.right, normal.right);
+  EXPECT_EQ(windowRect()[0], normal.left);
+  EXPECT_EQ(windowRect()[2], normal.right);
   EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
 }
 

@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "guarded.h"
 #include "platform/sim/sim.h"
 #include "support/sjis.h"
 
 namespace {
-
-constexpr char16_t kWideSentinel = 0xBEEF;
-constexpr char kNarrowSentinel = '\x7F';
 
 class SjisTest : public ::testing::Test {
  protected:
@@ -28,32 +26,6 @@ bool inForwardRanges(unsigned code) {
 
 bool inReverseRanges(unsigned unit) {
   return unit <= 0x4FF || (unit >= 0x1E00 && unit <= 0x9FFF) || (unit >= 0xF900 && unit <= 0xFFFF);
-}
-
-// sjisToWide into a destination of capacity units inside a larger buffer
-// filled with a sentinel; fails the test when anything past it was written.
-std::u16string toWide(const std::string& narrow, int capacity, int* examined = nullptr) {
-  std::vector<char16_t> buffer(capacity + 8, kWideSentinel);
-  const int result = sjisToWide(buffer.data(), capacity, narrow.c_str());
-  if (examined != nullptr) *examined = result;
-  for (size_t i = capacity; i < buffer.size(); ++i) {
-    EXPECT_EQ(buffer[i], kWideSentinel) << "written past capacity " << capacity << " at " << i;
-  }
-  size_t length = 0;
-  while (length < buffer.size() && buffer[length] != 0) ++length;
-  return std::u16string(buffer.data(), length);
-}
-
-std::string toNarrow(const std::u16string& wide, int capacity, int* examined = nullptr) {
-  std::vector<char> buffer(capacity + 8, kNarrowSentinel);
-  const int result = wideToSjis(buffer.data(), capacity, wide.c_str());
-  if (examined != nullptr) *examined = result;
-  for (size_t i = capacity; i < buffer.size(); ++i) {
-    EXPECT_EQ(buffer[i], kNarrowSentinel) << "written past capacity " << capacity << " at " << i;
-  }
-  size_t length = 0;
-  while (length < buffer.size() && buffer[length] != 0) ++length;
-  return std::string(buffer.data(), length);
 }
 
 // The 25 codes that Shift_JIS-2004 maps to two code points (a kana with a
@@ -136,152 +108,106 @@ TEST(SjisTables, ReverseTableIsTheExactInverseInsideItsRanges) {
 }
 
 TEST(SjisTables, ReverseOfSingleByteAndAsciiLookalikes) {
-  EXPECT_EQ(unicodeToSjis(0x00A5), 0x5Cu);    // YEN SIGN is the single byte 0x5C
-  EXPECT_EQ(unicodeToSjis(0x203E), 0x7Eu);    // OVERLINE is the single byte 0x7E
-  EXPECT_EQ(unicodeToSjis(0xFF71), 0xB1u);    // half-width katakana
-  EXPECT_EQ(unicodeToSjis(0x0041), 0x41u);
-  EXPECT_EQ(unicodeToSjis(0x005C), 0x815Fu);  // REVERSE SOLIDUS is double-byte
-  EXPECT_EQ(unicodeToSjis(0x007E), 0x81B0u);  // TILDE is double-byte
-  EXPECT_EQ(unicodeToSjis(0x00B1), 0x817Du);  // PLUS-MINUS SIGN
-  EXPECT_EQ(unicodeToSjis(0x00E9), 0x857Eu);  // LATIN SMALL LETTER E WITH ACUTE
-  EXPECT_EQ(unicodeToSjis(0x0000), 0u);
+  const unsigned pairs[][2] = {
+      {0x00A5, 0x5C},    // YEN SIGN is the single byte 0x5C
+      {0x203E, 0x7E},    // OVERLINE is the single byte 0x7E
+      {0xFF71, 0xB1},    // half-width katakana
+      {0x0041, 0x41},    {0x0000, 0},
+      {0x005C, 0x815F},  // REVERSE SOLIDUS is double-byte
+      {0x007E, 0x81B0},  // TILDE is double-byte
+      {0x00B1, 0x817D},  // PLUS-MINUS SIGN
+      {0x00E9, 0x857E},  // LATIN SMALL LETTER E WITH ACUTE
+  };
+  for (const auto& p : pairs) EXPECT_EQ(unicodeToSjis(p[0]), p[1]) << std::hex << "U+" << p[0];
 }
 
-// ---- Conversions ------------------------------------------------------------
+namespace {
 
-TEST_F(SjisTest, AsciiFileNameRoundTrips) {
-  int examined = -1;
-  const std::u16string wide = toWide("progrm01.ini", 64, &examined);
-  EXPECT_EQ(wide, u"progrm01.ini");
-  EXPECT_EQ(examined, 12);
-  EXPECT_EQ(toNarrow(wide, 64, &examined), "progrm01.ini");
-  EXPECT_EQ(examined, 12);
+// ---- Conversions and capacity ---------------------------------------------
+
+constexpr int kWhole = -1;  // every source unit examined
+
+std::string kanji(int n) {  // n times U+4E9C
+  std::string s;
+  for (int i = 0; i < n; ++i) s += "\x88\x9F";
+  return s;
 }
 
-TEST_F(SjisTest, DoubleByteCharactersConvertBothWays) {
-  EXPECT_EQ(toWide("\x81\x40", 8), u"\u3000");  // ideographic space
-  EXPECT_EQ(toNarrow(u"\u3000", 8), "\x81\x40");
-  EXPECT_EQ(toWide("\x83\xBB", 8), u"\u2661");  // WHITE HEART SUIT
-  EXPECT_EQ(toNarrow(u"\u2661", 8), "\x83\xBB");
-  // A trail byte of 0x5C is part of the character, not a backslash.
-  EXPECT_EQ(toWide("a\\\x95\x5C\\b", 16), u"a\\\u8868\\b");
-  EXPECT_EQ(toNarrow(u"a\\\u8868\\b", 16), "a\\\x95\x5C\\b");
+TEST_F(SjisTest, ToWide) {
+  struct Case {
+    int codePage;
+    std::string source;
+    int capacity;
+    std::u16string text;
+    int examined;
+  } cases[] = {
+      {932, "progrm01.ini", 64, u"progrm01.ini", 12},
+      {932, "\x81\x40", 8, u"\u3000", kWhole},  // ideographic space
+      {932, "\x83\xBB", 8, u"\u2661", kWhole},  // WHITE HEART SUIT
+      {932, "a\\\x95\x5C\\b", 16, u"a\\\u8868\\b", kWhole},  // a trail byte 0x5C is no backslash
+      {932, "\xB1", 8, u"\u00B1", kWhole},  // single bytes keep their values as units
+      {932, "C:\\x~", 8, u"C:\\x~", kWhole},
+      {0, "\x81\x40", 8, u"\x81\x40", kWhole},  // no double-byte code page
+      {932, "ab\x82", 8, u"ab", 3},  // a lead byte at the end produces nothing
+      {932, "\xE0", 8, u"", 1},
+      {932, "\x82\xF5", 8, u"?", kWhole},  // maps to two code points
+      {932, "x\x81\x7F" "y", 8, u"x?y", kWhole},  // no such code
+      {932, "\x87\xA0", 8, u"\U0002000B", kWhole},
+      {932, "[\xFC\xF4]", 8, u"[\U0002A6B2]", kWhole},  // the highest one
+      {932, "\x81\x40\x81\x40", 1, u"", 0},
+      {932, "\x81\x40\x81\x40", 2, u"\u3000", 2},  // stopped before the second character
+      {932, "\x81\x40\x81\x40", 3, u"\u3000\u3000", 4},
+      {932, "\x87\xA0", 2, u"", 0},  // a surrogate pair is never split
+      {932, "a\x87\xA0", 3, u"a", 1},
+      {932, "\x87\xA0", 3, u"\U0002000B", 2},
+      {932, std::string(20000, 'n'), 100, std::u16string(99, u'n'), 99},
+      {932, kanji(5000), 10, std::u16string(9, u'\u4E9C'), 18},
+      // The walk stops after 9998 source bytes; a lead byte as the 9998th is
+      // examined without its trail, a character ending there is converted.
+      {932, std::string(10005, 'a'), 20000, std::u16string(9998, u'a'), 9998},
+      {932, std::string(9997, 'a') + "\x81\x40zz", 20000, std::u16string(9997, u'a'), 9998},
+      {932, std::string(9996, 'a') + "\x81\x40zz", 20000, std::u16string(9996, u'a') + u"\u3000", 9998},
+  };
+  for (size_t i = 0; i < std::size(cases); i++) {
+    const Case& c = cases[i];
+    simSetCodePage(c.codePage);
+    const int examined = c.examined == kWhole ? static_cast<int>(c.source.size()) : c.examined;
+    EXPECT_EQ(guardedCall(sjisToWide, c.capacity, c.source.c_str()), std::make_pair(examined, c.text)) << "row " << i;
+  }
 }
 
-TEST_F(SjisTest, SingleBytesBypassTheTables) {
-  // Half-width katakana and the backslash keep their byte values as units.
-  EXPECT_EQ(toWide("\xB1", 8), std::u16string(1, char16_t(0x00B1)));
-  EXPECT_EQ(toNarrow(std::u16string(1, char16_t(0x00B1)), 8), "\xB1");
-  EXPECT_EQ(toWide("C:\\x~", 8), u"C:\\x~");
-  EXPECT_EQ(toNarrow(u"C:\\x~", 8), "C:\\x~");
-  // Units below 0x100 are copied as bytes: U+00E9 stays one byte even though
-  // its table entry is the double-byte 0x85 0x7E.
-  EXPECT_EQ(toNarrow(u"\u00E9", 8), "\xE9");
+TEST_F(SjisTest, ToNarrow) {
+  struct Case {
+    std::u16string source;
+    int capacity;
+    std::string text;
+    int examined;
+  } cases[] = {
+      {u"progrm01.ini", 64, "progrm01.ini", 12},
+      {u"\u3000", 8, "\x81\x40", kWhole},
+      {u"\u2661", 8, "\x83\xBB", kWhole},
+      {u"a\\\u8868\\b", 16, "a\\\x95\x5C\\b", kWhole},
+      {u"\u00B1", 8, "\xB1", kWhole},
+      {u"C:\\x~", 8, "C:\\x~", kWhole},
+      {u"\u00E9", 8, "\xE9", kWhole},  // below 0x100 one byte, though the table has 0x85 0x7E
+      {u"a\u0500b", 8, "a?b", kWhole},  // outside the reverse ranges
+      {u"\u4E04", 8, "?", kWhole},       // a kanji outside JIS X 0213
+      {u"\U0002000B", 8, "??", kWhole},  // surrogate units have no reverse mapping
+      {u"\u3000", 1, "", 0},
+      {u"\u3000", 2, "", 0},  // never half a character
+      {u"\u3000", 3, "\x81\x40", 1},
+      {u"a\u3000", 2, "a", 1},
+      {u"a\u3000", 3, "a", 1},
+      {u"ab", 2, "a", 1},
+      {std::u16string(20000, u'\u4E9C'), 100, kanji(49), 49},  // 98 bytes, no half character
+      {std::u16string(10005, u'a'), 20000, std::string(9998, 'a'), 9998},  // the walk stops after 9998 units
+      {std::u16string(9997, u'a') + u"\u3000\u3000", 20000, std::string(9997, 'a') + "\x81\x40", 9998},
+  };
+  for (size_t i = 0; i < std::size(cases); i++) {
+    const Case& c = cases[i];
+    const int examined = c.examined == kWhole ? static_cast<int>(c.source.size()) : c.examined;
+    EXPECT_EQ(guardedCall(wideToSjis, c.capacity, c.source.c_str()), std::make_pair(examined, c.text)) << "row " << i;
+  }
 }
 
-TEST_F(SjisTest, LeadByteTestFollowsTheCodePage) {
-  simSetCodePage(0);  // no double-byte characters: every byte is its own unit
-  EXPECT_EQ(toWide("\x81\x40", 8), std::u16string({char16_t(0x81), char16_t(0x40)}));
-  simSetCodePage(932);
-  EXPECT_EQ(toWide("\x81\x40", 8), u"\u3000");
-}
-
-TEST_F(SjisTest, LeadByteAtTheEndProducesNothing) {
-  int examined = -1;
-  EXPECT_EQ(toWide("ab\x82", 8, &examined), u"ab");
-  EXPECT_EQ(examined, 3);
-  EXPECT_EQ(toWide("\xE0", 8, &examined), u"");
-  EXPECT_EQ(examined, 1);
-}
-
-TEST_F(SjisTest, UnmappedCharactersBecomeQuestionMarks) {
-  EXPECT_EQ(toWide("\x82\xF5", 8), u"?");          // maps to two code points
-  EXPECT_EQ(toWide("x\x81\x7F" "y", 8), u"x?y");   // no such code
-  EXPECT_EQ(toNarrow(u"a\u0500b", 8), "a?b");      // outside the reverse ranges
-  EXPECT_EQ(toNarrow(u"\u4E04", 8), "?");          // a kanji outside JIS X 0213
-  // A surrogate unit has no reverse mapping, so a pair gives two "?".
-  EXPECT_EQ(toNarrow(u"\U0002000B", 8), "??");
-}
-
-TEST_F(SjisTest, CodePointsAboveFfffBecomeSurrogatePairs) {
-  EXPECT_EQ(toWide("\x87\xA0", 8), u"\U0002000B");
-  EXPECT_EQ(toWide("[\xFC\xF4]", 8), u"[\U0002A6B2]");  // the highest one
-}
-
-// ---- Capacity -------------------------------------------------------------
-
-TEST_F(SjisTest, WideDestinationOfOneTwoAndThreeUnits) {
-  int examined = -1;
-  EXPECT_EQ(toWide("\x81\x40\x81\x40", 1, &examined), u"");
-  EXPECT_EQ(examined, 0);
-  EXPECT_EQ(toWide("\x81\x40\x81\x40", 2, &examined), u"\u3000");
-  EXPECT_EQ(examined, 2);  // stopped before the second character
-  EXPECT_EQ(toWide("\x81\x40\x81\x40", 3, &examined), u"\u3000\u3000");
-  EXPECT_EQ(examined, 4);
-  // A surrogate pair needs two units besides the terminator and is never split.
-  EXPECT_EQ(toWide("\x87\xA0", 2, &examined), u"");
-  EXPECT_EQ(examined, 0);
-  EXPECT_EQ(toWide("a\x87\xA0", 3, &examined), u"a");
-  EXPECT_EQ(examined, 1);
-  EXPECT_EQ(toWide("\x87\xA0", 3, &examined), u"\U0002000B");
-  EXPECT_EQ(examined, 2);
-}
-
-TEST_F(SjisTest, NarrowDestinationOfOneTwoAndThreeBytes) {
-  int examined = -1;
-  EXPECT_EQ(toNarrow(u"\u3000", 1, &examined), "");
-  EXPECT_EQ(examined, 0);
-  EXPECT_EQ(toNarrow(u"\u3000", 2, &examined), "");  // never half a character
-  EXPECT_EQ(examined, 0);
-  EXPECT_EQ(toNarrow(u"\u3000", 3, &examined), "\x81\x40");
-  EXPECT_EQ(examined, 1);
-  EXPECT_EQ(toNarrow(u"a\u3000", 2, &examined), "a");
-  EXPECT_EQ(examined, 1);
-  EXPECT_EQ(toNarrow(u"a\u3000", 3, &examined), "a");
-  EXPECT_EQ(examined, 1);
-  EXPECT_EQ(toNarrow(u"ab", 2, &examined), "a");
-  EXPECT_EQ(examined, 1);
-}
-
-TEST_F(SjisTest, LongInputsAreCutAtTheCapacity) {
-  const std::string narrow(20000, 'n');
-  int examined = -1;
-  EXPECT_EQ(toWide(narrow, 100, &examined), std::u16string(99, u'n'));
-  EXPECT_EQ(examined, 99);
-  std::string kanji;
-  for (int i = 0; i < 5000; ++i) kanji += "\x88\x9F";  // U+4E9C
-  EXPECT_EQ(toWide(kanji, 10, &examined), std::u16string(9, u'\u4E9C'));
-  EXPECT_EQ(examined, 18);
-
-  const std::u16string wide(20000, u'\u4E9C');
-  std::string expected;
-  for (int i = 0; i < 49; ++i) expected += "\x88\x9F";
-  EXPECT_EQ(toNarrow(wide, 100, &examined), expected);  // 98 bytes, no half character
-  EXPECT_EQ(examined, 49);
-}
-
-TEST_F(SjisTest, WalkStopsAfter9998SourceBytes) {
-  int examined = -1;
-  EXPECT_EQ(toWide(std::string(10005, 'a'), 20000, &examined), std::u16string(9998, u'a'));
-  EXPECT_EQ(examined, 9998);
-  // A lead byte as the 9998th byte is examined but its trail is not.
-  std::string split(9997, 'a');
-  split += "\x81\x40zz";
-  EXPECT_EQ(toWide(split, 20000, &examined), std::u16string(9997, u'a'));
-  EXPECT_EQ(examined, 9998);
-  // A character ending exactly at byte 9998 is still converted.
-  std::string fits(9996, 'a');
-  fits += "\x81\x40zz";
-  EXPECT_EQ(toWide(fits, 20000, &examined), std::u16string(9996, u'a') + u"\u3000");
-  EXPECT_EQ(examined, 9998);
-}
-
-TEST_F(SjisTest, WalkStopsAfter9998SourceUnits) {
-  int examined = -1;
-  EXPECT_EQ(toNarrow(std::u16string(10005, u'a'), 20000, &examined), std::string(9998, 'a'));
-  EXPECT_EQ(examined, 9998);
-  std::u16string wide(9997, u'a');
-  wide += u"\u3000\u3000";
-  EXPECT_EQ(toNarrow(wide, 20000, &examined), std::string(9997, 'a') + "\x81\x40");
-  EXPECT_EQ(examined, 9998);
-}
+}  // namespace

@@ -19,7 +19,7 @@ const char kTail[] =
     "// -Ch2   // fix 2nd-row display MIDI channel to Ch=2 \r\n"
     "// -Ch3   // fix 3rd-row display MIDI channel to Ch=3 \r\n";
 
-class TemplateTest : public PortsFixture {
+class Template : public PortsFixture {
  protected:
   int write() {
     std::string narrow = simFile("sonrack.ini");
@@ -27,8 +27,6 @@ class TemplateTest : public PortsFixture {
     return writeSettingsTemplate(narrow.c_str(), wide.c_str());
   }
 };
-
-using Template = TemplateTest;
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "display_fixture.h"
+#include "sim_views.h"
 
 namespace {
 
@@ -19,8 +20,6 @@ int countUp(int vk) {
   return 0;
 }
 
-}  // namespace
-
 class Window : public DisplayTest {
  protected:
   void SetUp() override {
@@ -30,26 +29,26 @@ class Window : public DisplayTest {
   // Outer size for a client area, with the sim's frame.
   static int outerWidth(int client) { return client + 2 * 4; }
   static int outerHeight(int client) { return client + 23 + 2 * 4; }
+  static bool barsShown() { return simScrollBar(OS_SB_HORZ).shown || simScrollBar(OS_SB_VERT).shown; }
+  // The pointer event recorded, or {-1, -1}.
+  template <typename F>
+  static Size taken(F take) {
+    int x = -1, y = -1;
+    return take(&x, &y) ? Size(x, y) : Size(-1, -1);
+  }
 };
 
 TEST_F(Window, StartUpFormIsTopmostAndPaintsWhite) {
   ASSERT_EQ(createKeyboardWindow(385, 50, "Notalumen: initializing ... "), 0);
   EXPECT_EQ(windowState, -1);
   pump();
-  int cw = 0, ch = 0;
-  simClientSize(&cw, &ch);
-  EXPECT_EQ(cw, 385);
-  EXPECT_EQ(ch, 50);
-  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
-  EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
+  EXPECT_EQ(clientSize(), Size(385, 50));
+  EXPECT_FALSE(barsShown());
   EXPECT_EQ(simWindowTitle(), "Notalumen: initializing ... ");
   EXPECT_TRUE(simWindowTopmost());
   EXPECT_TRUE(simWindowAcceptsDrops());
   EXPECT_EQ(simConsoleFlushes(), 1);
-  int bw = 0, bh = 0;
-  bufferSize(&bw, &bh);
-  EXPECT_EQ(bw, 385);
-  EXPECT_EQ(bh, 82);
+  EXPECT_EQ(surfaceSize(backBuffer), Size(385, 82));
 
   fillRect(0, 0, 384, 49, 255, 255, 255);
   dropTopmost();
@@ -63,57 +62,18 @@ TEST_F(Window, StartUpFormIsTopmostAndPaintsWhite) {
   EXPECT_EQ(simWindowTitle(), "Notalumen: initializing ... ");
 }
 
-TEST_F(Window, FitsTheDefaultKeyboardWithoutBars) {
+TEST_F(Window, FitsTheDefaultKeyboardWithoutBarsAndRepaintsFromTheBackBuffer) {
   openKeyboard();
   setWindowTitle("Notalumen ");
-  int cw = 0, ch = 0;
-  simClientSize(&cw, &ch);
-  EXPECT_EQ(cw, 407);
-  EXPECT_EQ(ch, 50);
-  EXPECT_EQ(keyboardWidth, 407);
-  EXPECT_EQ(keyboardHeight, 50);
-  EXPECT_EQ(fitWidth, outerWidth(407));
-  EXPECT_EQ(fitHeight, outerHeight(50));
-  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
-  EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
+  EXPECT_EQ(clientSize(), Size(407, 50));
+  EXPECT_EQ(Size(keyboardWidth, keyboardHeight), Size(407, 50));
+  EXPECT_EQ(Size(fitWidth, fitHeight), Size(outerWidth(407), outerHeight(50)));
+  EXPECT_EQ(maximizedSize(), Size(fitWidth, fitHeight));
+  EXPECT_FALSE(barsShown());
   EXPECT_FALSE(simWindowTopmost());
   EXPECT_EQ(simWindowTitle(), "Notalumen ");
   EXPECT_EQ(clientMismatches(0, 0), 0);
-  int mw = 0, mh = 0;
-  simMaximizedSize(&mw, &mh);
-  EXPECT_EQ(mw, fitWidth);
-  EXPECT_EQ(mh, fitHeight);
-}
 
-TEST_F(Window, KeyboardWiderThanTheWorkAreaTakesItsWidthAtItsCorner) {
-  simSetWorkArea(100, 50, 1100, 850);
-  MagX = 3;  // 1219 pixels wide
-  openKeyboard();
-  int l, t, r, b;
-  simWindowRect(&l, &t, &r, &b);
-  EXPECT_EQ(l, 100);
-  EXPECT_EQ(t, 50);
-  EXPECT_EQ(r - l, 1000);
-  EXPECT_EQ(b - t, outerHeight(50));
-  EXPECT_EQ(fitWidth, 1000);
-  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
-  EXPECT_FALSE(simScrollBar(OS_SB_VERT).shown);
-  EXPECT_EQ(scrollX, 0);
-  EXPECT_EQ(clientMismatches(0, 0), 0);
-}
-
-TEST_F(Window, KeyboardAlmostLeftOfTheWorkAreaIsMovedBack) {
-  openKeyboard();
-  simSetWorkArea(600, 0, 1920, 1040);  // the window now lies left of it
-  ASSERT_EQ(resizeKeyboardWindow(407, 50), 0);
-  int l, t, r, b;
-  simWindowRect(&l, &t, &r, &b);
-  EXPECT_EQ(l, 600);
-  EXPECT_EQ(t, 0);
-}
-
-TEST_F(Window, RepaintCopiesTheBackBuffer) {
-  openKeyboard();
   drawKey(0, 60, kLookOn);
   OsRect spoil = {0, 0, 407, 50};
   osFillRect(windowSurface, &spoil, 1, 2, 3);  // as if another window had covered it
@@ -124,11 +84,30 @@ TEST_F(Window, RepaintCopiesTheBackBuffer) {
   EXPECT_FALSE(simWindowNeedsPaint());
 }
 
-TEST_F(Window, HeldKeyReachesTheEngineOnce) {
+TEST_F(Window, KeyboardWiderThanTheWorkAreaTakesItsWidthAtItsCorner) {
+  simSetWorkArea(100, 50, 1100, 850);
+  MagX = 3;  // 1219 pixels wide
+  openKeyboard();
+  EXPECT_EQ(windowRect(), (Rect{100, 50, 1100, 50 + outerHeight(50)}));
+  EXPECT_EQ(fitWidth, 1000);
+  EXPECT_FALSE(barsShown());
+  EXPECT_EQ(scrollX, 0);
+  EXPECT_EQ(clientMismatches(0, 0), 0);
+}
+
+TEST_F(Window, KeyboardAlmostLeftOfTheWorkAreaIsMovedBack) {
+  openKeyboard();
+  simSetWorkArea(600, 0, 1920, 1040);  // the window now lies left of it
+  ASSERT_EQ(resizeKeyboardWindow(407, 50), 0);
+  EXPECT_EQ(windowRect()[0], 600);
+  EXPECT_EQ(windowRect()[1], 0);
+}
+
+TEST_F(Window, KeysReachTheEngineOnceWithTheirModifiers) {
   openKeyboard();
   keyDownHandler = countDown;
   keyUpHandler = countUp;
-  for (int i = 0; i < 5; i++) simPostKey(0x41, true);
+  for (int i = 0; i < 5; i++) simPostKey(0x41, true);  // held: repeats
   pump();
   EXPECT_EQ(keyDowns[0x41], 1);
   EXPECT_EQ(keyUps[0x41], 0);
@@ -141,35 +120,29 @@ TEST_F(Window, HeldKeyReachesTheEngineOnce) {
   simPostKey(0x41, true);
   pump();
   EXPECT_EQ(keyDowns[0x41], 2);
-}
+  EXPECT_EQ(takeKeyCode(), 0x41);
+  simPostKey(0x41, false);
 
-TEST_F(Window, NavigationKeysCarryTheModifiers) {
-  openKeyboard();
-  keyDownHandler = countDown;
-  keyUpHandler = countUp;
-  simPostKey(0x24, true);  // Home
-  pump();
-  EXPECT_EQ(takeKeyCode(), 0x124);
-  simPostKey(0x24, false);
-  simPostKey(0x10, true);
-  simPostKey(0x24, true);
-  pump();
-  EXPECT_EQ(takeKeyCode(), 0x224);
-  simPostKey(0x24, false);
-  simPostKey(0x11, true);
-  simPostKey(0x24, true);
-  pump();
-  EXPECT_EQ(takeKeyCode(), 0x424) << "Ctrl+Shift+Home";
-  simPostKey(0x10, false);
-  simPostKey(0x24, false);
-  simPostKey(0x2E, true);  // Delete with Ctrl
-  pump();
-  EXPECT_EQ(takeKeyCode(), 0x32E);
-  simPostKey(0x11, false);
-  simPostKey(0x2E, false);
-  simPostKey(0x20, true);  // space is not one of them
-  pump();
-  EXPECT_EQ(takeKeyCode(), 0x20);
+  // Navigation keys carry Shift (0x200), Ctrl (0x400) or neither (0x100).
+  struct Step {
+    int vk;
+    bool down;
+  };
+  const struct {
+    std::vector<Step> keys;
+    int code;
+  } cases[] = {
+      {{{0x24, true}}, 0x124},                                 // Home
+      {{{0x24, false}, {0x10, true}, {0x24, true}}, 0x224},    // Shift+Home
+      {{{0x24, false}, {0x11, true}, {0x24, true}}, 0x424},    // Ctrl+Shift+Home
+      {{{0x10, false}, {0x24, false}, {0x2E, true}}, 0x32E},   // Ctrl+Delete
+      {{{0x11, false}, {0x2E, false}, {0x20, true}}, 0x20},    // space is not one of them
+  };
+  for (const auto& c : cases) {
+    for (const Step& s : c.keys) simPostKey(s.vk, s.down);
+    pump();
+    EXPECT_EQ(takeKeyCode(), c.code);
+  }
   EXPECT_EQ(keyDowns[0x24], 3);
   EXPECT_EQ(keyUps[0x24], 3);
   EXPECT_EQ(keyDowns[0x10], 1);
@@ -196,30 +169,21 @@ TEST_F(Window, CharactersAndAltLetters) {
   EXPECT_EQ(takeKeyCode(), 0x57A);
 }
 
-TEST_F(Window, PressDragAndRelease) {
+TEST_F(Window, PressDragReleaseAndDragOut) {
   openKeyboard();
   simPostPointer(OS_WM_LBUTTONDOWN, 100, 40, OS_MK_LBUTTON);
   simPostPointer(OS_WM_MOUSEMOVE, 120, 41, OS_MK_LBUTTON);
   pump();
-  int x = 0, y = 0;
-  EXPECT_TRUE(takeLeftPressed(&x, &y));
-  EXPECT_EQ(x, 100);
-  EXPECT_EQ(y, 40);
+  EXPECT_EQ(taken(takeLeftPressed), Size(100, 40));
   EXPECT_FALSE(takeLeftPressed(nullptr, nullptr));
-  EXPECT_TRUE(takeDragMoved(&x, &y));
-  EXPECT_EQ(x, 120);
-  EXPECT_EQ(y, 41);
+  EXPECT_EQ(taken(takeDragMoved), Size(120, 41));
   simPostPointer(OS_WM_LBUTTONUP, 130, 42, 0);
   simPostPointer(OS_WM_MOUSEMOVE, 140, 42, 0);
   pump();
-  EXPECT_TRUE(takeLeftReleased(&x, &y));
-  EXPECT_EQ(x, 130);
-  EXPECT_EQ(y, 42);
+  EXPECT_EQ(taken(takeLeftReleased), Size(130, 42));
   EXPECT_FALSE(takeDragMoved(nullptr, nullptr)) << "no drag without the button";
-}
 
-TEST_F(Window, DragOutOverTheTitleBarEndsWithDragLeft) {
-  openKeyboard();
+  // Out over the title bar.
   simPostPointer(OS_WM_LBUTTONDOWN, 100, 40, OS_MK_LBUTTON);
   simPostPointer(OS_WM_MOUSEMOVE, 100, 2, OS_MK_LBUTTON);
   simPostMessage(OS_WM_NCMOUSEMOVE, 2, 0);
@@ -235,25 +199,8 @@ TEST_F(Window, DragOutOverTheTitleBarEndsWithDragLeft) {
   pump();
   EXPECT_FALSE(takeLeftReleased(nullptr, nullptr));
   EXPECT_FALSE(takeDragMoved(nullptr, nullptr));
-}
 
-TEST_F(Window, PointerPositionsIncludeTheScrollOffsets) {
-  MagX = 3;
-  openKeyboard();
-  simUserResize(2, outerWidth(800), fitHeight);
-  simPostMessage(OS_WM_HSCROLL, 250u << 16 | 4u, 0);
-  pump();
-  ASSERT_EQ(scrollX, 250);
-  simPostPointer(OS_WM_LBUTTONDOWN, 0xFFFF & 10, 40, OS_MK_LBUTTON);
-  pump();
-  int x = 0, y = 0;
-  takeLeftPressed(&x, &y);
-  EXPECT_EQ(x, 260);
-  EXPECT_EQ(y, 40);
-}
-
-TEST_F(Window, OtherButtonsAndTheWheelDoNothing) {
-  openKeyboard();
+  // Other buttons and the wheel do nothing.
   simPostPointer(OS_WM_RBUTTONDOWN, 10, 10, OS_MK_CONTROL | OS_MK_SHIFT);
   simPostPointer(OS_WM_RBUTTONUP, 10, 10, 0);
   simPostPointer(OS_WM_MBUTTONDOWN, 10, 10, 0);
@@ -264,16 +211,25 @@ TEST_F(Window, OtherButtonsAndTheWheelDoNothing) {
   EXPECT_EQ(peekKeyCode(), 0);
 }
 
-TEST_F(Window, DroppedFilesAreReadAndReleased) {
+TEST_F(Window, PointerPositionsIncludeTheScrollOffsets) {
+  MagX = 3;
+  openKeyboard();
+  simUserResize(2, outerWidth(800), fitHeight);
+  simPostMessage(OS_WM_HSCROLL, 250u << 16 | 4u, 0);
+  pump();
+  ASSERT_EQ(scrollX, 250);
+  simPostPointer(OS_WM_LBUTTONDOWN, 10, 40, OS_MK_LBUTTON);
+  pump();
+  EXPECT_EQ(taken(takeLeftPressed), Size(260, 40));
+}
+
+TEST_F(Window, DroppedFilesAreReleasedAndCloseDestroysTheWindow) {
   openKeyboard();
   std::string longName(300, 'n');
   ASSERT_NE(simDropFiles({"C:\\a.mid", longName.c_str()}), 0);
   pump();
   EXPECT_EQ(simOpenDrops(), 0);
-}
 
-TEST_F(Window, CloseDestroysTheWindow) {
-  openKeyboard();
   simClearPauses();
   simPostMessage(OS_WM_CLOSE, 0, 0);
   pump();
@@ -295,8 +251,7 @@ TEST_F(Window, RelayoutFromAnotherThreadNeverWaitsForTheWindowThread) {
     // The engine appends a column for a newly seen channel, then relays out.
     {
       std::lock_guard<std::mutex> hold(displayLock);
-      columnChannel[0] = 0;
-      channelColumn[0] = 0;
+      columnChannel[0] = channelColumn[0] = 0;
       columnChannel[1] = 9;
       channelColumn[9] = 1;
       maxcolumns = 2;
@@ -306,28 +261,19 @@ TEST_F(Window, RelayoutFromAnotherThreadNeverWaitsForTheWindowThread) {
     done = true;
   });
   // The window thread draws keys and does not pump until the relayout is done.
-  int rounds = 0;
-  while (!done || rounds < 50) {
-    drawKey(0, 24 + rounds % 49, rounds % 2 ? kLookOn : kLookOff);
-    rounds++;
-  }
+  for (int rounds = 0; !done || rounds < 50; rounds++) drawKey(0, 24 + rounds % 49, rounds % 2 ? kLookOn : kLookOff);
   midi.join();
-  int bw = 0, bh = 0;
-  bufferSize(&bw, &bh);
-  EXPECT_EQ(bw, 407);
-  EXPECT_EQ(bh, 102);
+  EXPECT_EQ(surfaceSize(backBuffer), Size(407, 102));
   EXPECT_EQ(keyboardHeight, 102);
-  int cw = 0, ch = 0;
-  simClientSize(&cw, &ch);
-  EXPECT_EQ(ch, 50) << "the window is fitted by the window thread";
+  EXPECT_EQ(clientSize(), Size(407, 50)) << "the window is fitted by the window thread";
   EXPECT_GE(simPendingMessages(), 1);
 
   pump();
-  simClientSize(&cw, &ch);
-  EXPECT_EQ(cw, 407);
-  EXPECT_EQ(ch, 102);
+  EXPECT_EQ(clientSize(), Size(407, 102));
   EXPECT_EQ(fitHeight, outerHeight(102));
   EXPECT_EQ(clientMismatches(0, 0), 0);
   EXPECT_EQ(buffer(315, 52 + 40), kWhiteOn) << "note 62 of channel 9";
   EXPECT_EQ(buffer(5, 50), kBlackPixel);
 }
+
+}  // namespace
