@@ -72,12 +72,25 @@ fuzz: deps-run
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_all
 	sh fuzz/run.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
-# Benchmarks on the sim platform in a Release build: runs them (the median of
-# BENCH_REPS repetitions) and writes the figures into docs/performance.md.
+# Benchmarks in a Release build, their figures written into docs/performance.md:
+# the Google Benchmark program on the sim platform (the median of BENCH_REPS
+# repetitions), then the desktop program's JACK flood and latency harness
+# (FLOOD_RATE messages a second for FLOOD_SECONDS, against a direct loopback)
+# and its idle cost over IDLE_SECONDS (against a sleep), each in a private
+# jackd and Xvfb.
 BENCH_REPS ?= 5
+FLOOD_RATE ?= 100000
+FLOOD_SECONDS ?= 10
+IDLE_SECONDS ?= 30
+BENCH_PACKAGES := libbenchmark-dev libx11-dev jackd2 xvfb x11-utils
 .PHONY: bench
 bench: deps-run
-	@sh tools/install-packages.sh libbenchmark-dev
+	@sh tools/install-packages.sh $(BENCH_PACKAGES)
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF -DNOTALUMEN_BENCH=ON
-	cmake --build $(BUILD)/bench -j $(JOBS) --target notalumen_bench
+	cmake --build $(BUILD)/bench -j $(JOBS) --target notalumen_bench notalumen_jack_flood notalumen
 	sh bench/perf_table.sh $(BUILD)/bench/bench/notalumen_bench docs/performance.md $(BENCH_REPS)
+	$(BUILD)/bench/bench/notalumen_jack_flood $(BUILD)/bench/notalumen --rate $(FLOOD_RATE) \
+	  --seconds $(FLOOD_SECONDS) >$(BUILD)/bench/jack_flood.md
+	sh bench/doc_section.sh docs/performance.md jack-flood <$(BUILD)/bench/jack_flood.md
+	sh bench/idle_cost.sh $(BUILD)/bench/notalumen $(IDLE_SECONDS) >$(BUILD)/bench/idle_cost.md
+	sh bench/doc_section.sh docs/performance.md idle-cost <$(BUILD)/bench/idle_cost.md

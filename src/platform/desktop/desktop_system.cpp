@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include <SDL.h>
 
@@ -37,7 +36,7 @@ void desktopSetArguments(int argc, char** argv) {
   commandLineW.resize(std::char_traits<char16_t>::length(commandLineW.c_str()));
 }
 
-void osSleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void osSleep(int ms) { desktopPause(ms); }
 
 const char* osCommandLine(void) { return commandLine.c_str(); }
 const char16_t* osCommandLineW(void) { return commandLineW.c_str(); }

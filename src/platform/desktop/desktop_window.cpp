@@ -30,12 +30,25 @@
 // part of the client area is invalid. Messages caused on the window thread by
 // a call (WM_SIZE when a bar or the size changes) reach the procedure before
 // the call returns, as on Windows.
+//
+// Idle. The main loop pauses 4 ms between two pumps (osSleep), 250 wake-ups a
+// second whether anything happens or not. Once the window thread has had
+// nothing to do for kIdleSettle (no message delivered, no SDL event), such a
+// pause lasts until the window thread has work: input on the X connection, an
+// SDL event queued, or another thread posting a message, drawing (the picture
+// to present), asking for a title, z-order or move, or destroying the window
+// (each wakes it through wakeFd); at most kIdleLongest. Anything that arrives
+// is handled at once instead of at the next 4 ms pass. Other pauses, and all
+// pauses within kIdleSettle of activity, last exactly as long as asked.
 #include <SDL.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +73,10 @@ constexpr uint64_t kRepeatInterval = 50;  // ms between repeats
 constexpr uint32_t kOffscreenTag = 0x4F46534Eu;  // marks a live off-screen record
 constexpr int kTagWindow = 0xFE;          // low byte of a window handle
 constexpr int kTagSurface = 0xFD;         // low byte of a window surface handle
+constexpr int kLoopPauseShortest = 4;     // ms: the main loop's pause between two pumps (4, or 8 under
+constexpr int kLoopPauseLongest = 8;      // oldWindows), the only pauses an idle window thread stretches
+constexpr uint64_t kIdleSettle = 300;     // ms without work before a pause stretches (SDL's own delays are shorter)
+constexpr int kIdleLongest = 100;         // ms: longest stretched pause
 
 // Windows values the header has no name for.
 constexpr unsigned kWmDestroy = 0x0002;
@@ -191,6 +208,7 @@ struct Screen {
   uint64_t lastSizing;          // when its last size change came
   uint64_t ownResizeAt;         // when we last asked for a size; 0 never
   Drop* gathering;              // the drop being received
+  int displayFd = -1;           // the X connection, for the idle wait; -1 when unknown
 };
 
 Shared shared{};
@@ -201,9 +219,28 @@ Pixels client{};                    // the client area's pixels
 intptr_t clientSurface = 0;         // window surface handle handed out; 0 none
 std::atomic<bool> needsPresent{false};  // the screen is behind the pixels or the bars
 
+std::atomic<bool> idleWaiting{false};   // the window thread waits for work and wants waking
+std::atomic<int> wakeFd{-1};            // eventfd that wakes it; -1 until the first window
+uint64_t lastActive = 0;                // window thread: last message delivered or SDL event taken
+
 // ---- Small helpers.
 
 uint64_t now() { return SDL_GetTicks64(); }
+
+// Another thread left work for the window thread: wakes it when it waits idle.
+void wakeWindowThread() {
+  if (!idleWaiting.load()) return;
+  const int fd = wakeFd.load();
+  const uint64_t one = 1;
+  if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) {
+    // The counter is full, so a wake-up is pending already.
+  }
+}
+
+// The picture changed: the window thread presents it at its next dispatch.
+void markPresent() {
+  if (!needsPresent.exchange(true)) wakeWindowThread();
+}
 
 bool isWindowLocked(OsWindow window) { return window != 0 && window == shared.window; }
 
@@ -234,12 +271,17 @@ void invalidateLocked() {
 
 // Queues a message caused on the window thread (or by a call elsewhere).
 void queueSent(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard<std::mutex> hold(shared.lock);
-  if (isWindowLocked(window)) ringPush(shared.sent, Message{window, message, wParam, lParam});
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    if (!isWindowLocked(window)) return;
+    ringPush(shared.sent, Message{window, message, wParam, lParam});
+  }
+  wakeWindowThread();
 }
 
-// Calls the procedure for a live window, with no lock held.
+// Calls the procedure for a live window, with no lock held (window thread).
 intptr_t deliver(const Message& m) {
+  lastActive = now();
   OsWindowProc procedure;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
@@ -308,7 +350,7 @@ bool resizeClient(int w, int h) {
   copyPixels(fresh, 0, 0, w, h, client, 0, 0);
   std::free(client.data);
   client = fresh;
-  needsPresent = true;
+  markPresent();
   return grown;
 }
 
@@ -350,7 +392,7 @@ void clientChanged(OsWindow window) {
     std::lock_guard<std::mutex> hold(shared.lock);
     invalidateLocked();
   }
-  needsPresent = true;
+  markPresent();
   sendMessage(window, OS_WM_SIZE, maximized ? kSizeMaximized : kSizeRestored, packPoint(w, h));
 }
 
@@ -560,7 +602,7 @@ void applyMove(OsWindow window, int x, int y, int w, int h) {
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.outer = {ax, ay, ax + aw, ay + ah};
   }
-  needsPresent = true;
+  markPresent();
   clientChanged(window);
 }
 
@@ -637,7 +679,7 @@ void pointerMoved(OsWindow window, int x, int y, Uint32 state) {
       int p = thumbPositionAt(l, maximum, along, screen.track.grab);
       if (p != screen.track.thumb) {
         screen.track.thumb = p;
-        needsPresent = true;
+        markPresent();
         queueScroll(window, screen.track.bar, kSbThumbTrack, p);
       }
     }
@@ -695,7 +737,7 @@ void buttonPressed(OsWindow window, Uint8 button, int x, int y) {
   } else {
     queueScroll(window, bar, part, 0);
   }
-  needsPresent = true;
+  markPresent();
 }
 
 void buttonReleased(OsWindow window, Uint8 button, int x, int y) {
@@ -706,7 +748,7 @@ void buttonReleased(OsWindow window, Uint8 button, int x, int y) {
     if (screen.track.part == kSbThumbTrack) queueScroll(window, screen.track.bar, kSbThumbPosition, screen.track.thumb);
     queueScroll(window, screen.track.bar, kSbEndScroll, 0);
     screen.track.bar = -1;
-    needsPresent = true;
+    markPresent();
     return;
   }
   int along = 0;
@@ -811,7 +853,7 @@ void userResized(OsWindow window, int w, int h) {
     screen.sizing = true;
     screen.lastSizing = now();
   }
-  needsPresent = true;
+  markPresent();
   int cw, ch;
   {
     std::lock_guard<std::mutex> hold(shared.lock);
@@ -832,7 +874,7 @@ void windowEvent(OsWindow window, const SDL_WindowEvent& e) {
     case SDL_WINDOWEVENT_EXPOSED: {
       std::lock_guard<std::mutex> hold(shared.lock);
       invalidateLocked();
-      needsPresent = true;
+      markPresent();
       break;
     }
     case SDL_WINDOWEVENT_MOVED: {
@@ -984,6 +1026,7 @@ void translate(OsWindow window, SDL_Event& e) {
 bool pollEvents(OsWindow window) {
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
+    lastActive = now();
     translate(window, e);
     std::lock_guard<std::mutex> hold(shared.lock);
     if (shared.sent.count > 0 || !isWindowLocked(window)) return true;
@@ -1064,6 +1107,38 @@ const KeyCode kKeypadNavigation[] = {
     {SDLK_KP_PERIOD, 0x2E},
 };
 
+// The idle wait (window thread), as the comment at the top of the file
+// describes it: false when the window thread has work or was busy lately (the
+// pause is then an ordinary one), true after waiting.
+bool idleWait() {
+  if (screen.sdl == nullptr || screen.displayFd < 0 || wakeFd.load() < 0) return false;
+  if (screen.sizing || screen.track.bar >= 0) return false;  // their timers run on the passes
+  if (now() - lastActive < kIdleSettle) return false;
+  idleWaiting.store(true);
+  bool work = needsPresent.load();
+  if (!work) {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    work = shared.window == 0 || shared.sent.count > 0 || shared.posted.count > 0 || shared.titlePending ||
+           shared.movePending || shared.topmostPending >= 0 || (shared.needsPaint && !shared.paintDelivered);
+  }
+  if (!work) {
+    // Whatever Xlib has read already goes into SDL's queue; after that only
+    // new input on the connection can bring more.
+    SDL_PumpEvents();
+    work = SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT) == SDL_TRUE;
+  }
+  if (!work) {
+    pollfd fds[2] = {{screen.displayFd, POLLIN, 0}, {wakeFd.load(), POLLIN, 0}};
+    ::poll(fds, 2, kIdleLongest);
+    uint64_t count;
+    if (fds[1].revents != 0 && ::read(fds[1].fd, &count, sizeof count) < 0) {
+      // Another wait took the count already.
+    }
+  }
+  idleWaiting.store(false);
+  return !work;
+}
+
 // Starts SDL video on a real display. When the X server refuses a
 // connection (Xvfb drops one now and then under quick reconnects), SDL 2.26
 // falls back to its "offscreen" driver without a word, and the program would
@@ -1118,6 +1193,11 @@ void desktopPresentWindow(void) {
   if (onWindowThread()) present();
 }
 
+void desktopPause(int ms) {
+  if (ms >= kLoopPauseShortest && ms <= kLoopPauseLongest && onWindowThread() && idleWait()) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 SDL_Window* desktopSdlWindow(void) { return screen.sdl; }
 
 // ---- Services.
@@ -1145,6 +1225,10 @@ int osRegisterWindowClass(OsWindowProc procedure) {
     SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
     if (!startVideo()) return -1;
+    // Every X event also as an SDL event (which the translation ignores): X
+    // traffic that SDL acts on only later (a focus change, 200 ms on) keeps
+    // the window thread from the idle wait in the meantime.
+    SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.videoUp = true;
     shared.sdlThread = std::this_thread::get_id();
@@ -1223,6 +1307,8 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
     return 0;
   }
   screen.sdlId = SDL_GetWindowID(screen.sdl);
+  screen.displayFd = desktopDisplayConnection(screen.sdl);
+  if (wakeFd.load() < 0) wakeFd.store(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   screen.keyMods = static_cast<Uint16>(SDL_GetModState());
   {
     std::lock_guard<std::mutex> hold(shared.lock);
@@ -1258,7 +1344,7 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
     invalidateLocked();  // shown: the whole client area needs painting
   }
   resizeClient(cw, ch);
-  needsPresent = true;
+  markPresent();
   deliver(Message{window, OS_WM_SIZE, kSizeRestored, packPoint(cw, ch)});
   return window;
 }
@@ -1286,7 +1372,11 @@ void osDestroyWindow(OsWindow window) {
     shared.posted = {};
   }
   freeClient();
-  if (here) destroyScreen();
+  if (here) {
+    destroyScreen();
+  } else {
+    wakeWindowThread();  // its main loop finds the window gone
+  }
 }
 
 void osSetWindowTitle(OsWindow window, const char* title) {
@@ -1296,6 +1386,7 @@ void osSetWindowTitle(OsWindow window, const char* title) {
     if (!onWindowThreadLocked()) {
       std::snprintf(shared.title, sizeof shared.title, "%s", title ? title : "");
       shared.titlePending = true;
+      wakeWindowThread();
       return;
     }
   }
@@ -1311,6 +1402,7 @@ void osSetTopmost(OsWindow window, int topmost) {
     if (!isWindowLocked(window)) return;
     if (!onWindowThreadLocked()) {
       shared.topmostPending = topmost ? 1 : 0;
+      wakeWindowThread();
       return;
     }
   }
@@ -1328,6 +1420,7 @@ void osMoveWindow(OsWindow window, int x, int y, int w, int h) {
       shared.moveY = y;
       shared.moveW = w;
       shared.moveH = h;
+      wakeWindowThread();
       return;
     }
   }
@@ -1475,7 +1568,7 @@ void osFillRect(OsSurface surface, const OsRect* rect, uint8_t r, uint8_t g, uin
   std::lock_guard<std::mutex> hold(pixelLock);
   if (!isClientSurfaceLocked(surface)) return;
   fillPixels(client, rect->left, rect->top, rect->right, rect->bottom, colour);
-  needsPresent = true;
+  markPresent();
 }
 
 void osCopyBlock(OsSurface destination, int dx, int dy, int w, int h, OsSurface source, int sx, int sy) {
@@ -1490,7 +1583,7 @@ void osCopyBlock(OsSurface destination, int dx, int dy, int w, int h, OsSurface 
   const Pixels* from = s ? &s->pixels : isClientSurfaceLocked(source) ? &client : nullptr;
   if (to == nullptr || from == nullptr) return;
   copyPixels(*to, dx, dy, w, h, *from, sx, sy);
-  if (to == &client) needsPresent = true;
+  if (to == &client) markPresent();
 }
 
 void osValidateWindow(OsWindow window) {
@@ -1513,7 +1606,7 @@ void osSetScrollRange(OsWindow window, int bar, int maximum, int redraw) {
     changed = b.shown != show;
     b.shown = show;
   }
-  needsPresent = true;
+  markPresent();
   if (changed) clientChanged(window);
 }
 
@@ -1522,7 +1615,7 @@ void osSetScrollPos(OsWindow window, int bar, int position) {
   if (!isWindowLocked(window) || (bar != OS_SB_HORZ && bar != OS_SB_VERT)) return;
   Bar& b = shared.bars[bar];
   b.position = std::clamp(position, 0, b.maximum);
-  needsPresent = true;
+  markPresent();
 }
 
 void osShowScrollBar(OsWindow window, int bar, int show) {
@@ -1533,7 +1626,7 @@ void osShowScrollBar(OsWindow window, int bar, int show) {
     changed = shared.bars[bar].shown != (show != 0);
     shared.bars[bar].shown = show != 0;
   }
-  needsPresent = true;
+  markPresent();
   if (changed) clientChanged(window);
 }
 
@@ -1553,7 +1646,7 @@ void osScrollWindow(OsWindow window, int dx, int dy) {
   if (dx < 0) fillPixels(client, w + dx, 0, w, h, 0);
   if (dy > 0) fillPixels(client, 0, 0, w, dy, 0);
   if (dy < 0) fillPixels(client, 0, h + dy, w, h, 0);
-  needsPresent = true;
+  markPresent();
 }
 
 int osDispatchOneMessage(void) {
@@ -1593,8 +1686,12 @@ int osDispatchOneMessage(void) {
 }
 
 void osPostMessage(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard<std::mutex> hold(shared.lock);
-  if (isWindowLocked(window)) ringPush(shared.posted, Message{window, message, wParam, lParam});
+  {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    if (!isWindowLocked(window)) return;
+    ringPush(shared.posted, Message{window, message, wParam, lParam});
+  }
+  wakeWindowThread();
 }
 
 // Pending keyboard input of a terminal on standard input is discarded; any

@@ -1,5 +1,6 @@
 // Desktop window backend entry points beyond the platform window services: the
-// key-code mapping, the picture presentation the message box asks for, and
+// key-code mapping, the picture presentation the message box asks for, the
+// pauses (which the window thread's idle wait needs), the X connection, and
 // the SDL window for the backend's own tests.
 #pragma once
 
@@ -14,6 +15,16 @@ int desktopVirtualKey(int keycode, int scancode, unsigned modifiers);
 // Window thread: shows what was drawn and not presented yet (a message box is
 // about to block the message pump). Does nothing on any other thread.
 void desktopPresentWindow(void);
+
+// osSleep: pauses the calling thread for ms milliseconds. On the window
+// thread, the main loop's pause (4 to 8 ms) goes on while the window thread
+// has had nothing to do for a while and nothing new comes (see the idle wait
+// in desktop_window.cpp).
+void desktopPause(int ms);
+
+// The descriptor of the X connection behind an SDL window, -1 when the window
+// is not on X11.
+int desktopDisplayConnection(SDL_Window* window);
 
 // The SDL window behind the platform window, null when there is none. For
 // tests that read back the screen or address injected events.

@@ -1,0 +1,131 @@
+#!/bin/sh
+# Idle cost of the Linux desktop program: starts it with its keyboard window in
+# a private Xvfb and, in the same run, a `sleep` as the baseline; once start-up
+# has settled, measures the CPU time each uses over SECONDS idle seconds and the
+# program's resident memory, and prints the figures as Markdown.
+#   sh bench/idle_cost.sh PROGRAM [SECONDS]
+# PROGRAM is the built desktop program (build/bench/notalumen); it runs from a
+# scratch copy beside a sonrack.ini of its own. IDLE_SETTLE (seconds, default 5)
+# is the wait after the window shows. Exits nonzero only when it cannot run.
+set -eu
+
+program=${1:?usage: sh bench/idle_cost.sh PROGRAM [SECONDS]}
+seconds=${2:-30}
+settle=${IDLE_SETTLE:-5}
+shown_program=$program  # as the rerun command names it
+
+for tool in Xvfb xwininfo; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "idle_cost.sh: $tool is not installed" >&2; exit 2; }
+done
+[ -x "$program" ] || { echo "idle_cost.sh: no program at $program" >&2; exit 2; }
+
+scratch=$(mktemp -d /tmp/notalumen-idle-XXXXXX)
+xvfb=
+prog=
+base=
+cleanup() {
+  for p in $prog $base $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $prog $base $xvfb; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 2' INT TERM
+
+# The private X server reports its display number on descriptor 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" >/dev/null 2>&1 &
+xvfb=$!
+tries=0
+while [ ! -s "$scratch/display" ]; do
+  tries=$((tries + 1))
+  [ $tries -le 150 ] || { echo "idle_cost.sh: Xvfb did not report its display" >&2; exit 2; }
+  sleep 0.1
+done
+display=:$(head -n 1 "$scratch/display")
+
+# The settings: the full 88-key range, channel 1's strip shown from the start,
+# no MIDI ports. No JACK server answers the name below, so the program stays
+# without a MIDI system unless the machine has the ALSA sequencer.
+cp "$program" "$scratch/notalumen"
+printf -- '-nMin=21 -nMax=108\r\n-Ch1\r\n' >"$scratch/sonrack.ini"
+settings=$(tr -d '\r' <"$scratch/sonrack.ini" | tr '\n' ' ' | sed 's/ *$//')
+midi_system="none (no JACK server answers; /dev/snd/seq absent)"
+[ -e /dev/snd/seq ] && midi_system="the ALSA sequencer (/dev/snd/seq present; no port opened)"
+
+(cd "$scratch" && exec env DISPLAY="$display" JACK_DEFAULT_SERVER=notalumen-idle-none-$$ ./notalumen \
+  >"$scratch/output.log" 2>&1) &
+prog=$!
+sleep 100000 &
+base=$!
+
+tries=0
+until xwininfo -display "$display" -root -tree 2>/dev/null | grep -q '"Notalumen '; do
+  tries=$((tries + 1))
+  if [ $tries -gt 150 ] || ! kill -0 "$prog" 2>/dev/null; then
+    echo "idle_cost.sh: the program's window did not show" >&2
+    cat "$scratch/output.log" >&2
+    exit 2
+  fi
+  sleep 0.1
+done
+sleep "$settle"
+kill -0 "$prog" 2>/dev/null || { echo "idle_cost.sh: the program ended" >&2; exit 2; }
+
+# ticks PID: utime + stime of all its threads, in clock ticks (the fields after
+# the command name, which is in parentheses).
+ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
+# runtime PID: nanoseconds its threads have run (scheduler statistics).
+runtime() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { printf "%.0f\n", s }'; }
+# switches PID: context switches of its threads (each a wake-up or a preemption).
+switches() {
+  cat /proc/"$1"/task/*/status | awk '/^(voluntary|nonvoluntary)_ctxt_switches:/ { s += $2 } END { print s }'
+}
+status_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
+threads() { ls "/proc/$1/task" | wc -l; }
+
+rss_start=$(status_kib "$prog" VmRSS)
+hwm_start=$(status_kib "$prog" VmHWM)
+base_rss=$(status_kib "$base" VmRSS)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+p_ticks0=$(ticks "$prog"); p_ns0=$(runtime "$prog"); p_sw0=$(switches "$prog")
+b_ticks0=$(ticks "$base"); b_ns0=$(runtime "$base"); b_sw0=$(switches "$base")
+t0=$(date +%s.%N)
+sleep "$seconds"
+p_ticks1=$(ticks "$prog"); p_ns1=$(runtime "$prog"); p_sw1=$(switches "$prog")
+b_ticks1=$(ticks "$base"); b_ns1=$(runtime "$base"); b_sw1=$(switches "$base")
+t1=$(date +%s.%N)
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+rss_end=$(status_kib "$prog" VmRSS)
+hwm_end=$(status_kib "$prog" VmHWM)
+nthreads=$(threads "$prog")
+kill -0 "$prog" 2>/dev/null || { echo "idle_cost.sh: the program ended during the measurement" >&2; exit 2; }
+hz=$(getconf CLK_TCK)
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+
+# pct_ticks DELTA, pct_ns DELTA: percent of one core over the measured time.
+pct_ticks() { awk -v d="$1" -v hz="$hz" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.3f", 100 * d / hz / (t1 - t0) }'; }
+pct_ns() { awk -v d="$1" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.3f", 100 * d / 1e9 / (t1 - t0) }'; }
+rate() { awk -v d="$1" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f", d / (t1 - t0) }'; }
+verdict() { awk -v p="$1" 'BEGIN { print (p < 0.2 ? "under 0.2 % (met)" : "under 0.2 % (missed)") }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
+
+p_ticks=$((p_ticks1 - p_ticks0)); b_ticks=$((b_ticks1 - b_ticks0))
+p_ns=$((p_ns1 - p_ns0)); b_ns=$((b_ns1 - b_ns0))
+p_pct_ticks=$(pct_ticks "$p_ticks"); b_pct_ticks=$(pct_ticks "$b_ticks")
+p_pct_ns=$(pct_ns "$p_ns"); b_pct_ns=$(pct_ns "$b_ns")
+command="\`IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
+tick_ms=$((1000 / hz))
+
+echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(uname -sr);"
+echo "load average $load_before before the measurement, $load_after after it."
+echo "The program ran from a scratch copy in a private Xvfb (1280x1024x24, no window"
+echo "manager) with the settings \`$settings\` (its keyboard window, no MIDI"
+echo "ports); MIDI system: $midi_system. It had $nthreads thread(s). The CPU time"
+echo "was taken over $seconds idle seconds, starting $settle s after its window showed."
+echo
+echo "| Figure | Program | Target | Baseline in the same run (\`sleep\`) | Command |"
+echo "|---|---|---|---|---|"
+echo "| CPU time while idle, utime + stime from /proc/PID/stat ($tick_ms ms ticks) | $p_pct_ticks % of one core ($p_ticks ticks) | $(verdict "$p_pct_ticks") | $b_pct_ticks % ($b_ticks ticks) | $command |"
+echo "| CPU time while idle, run time of all threads from /proc/PID/task/*/schedstat (exact) | $p_pct_ns % of one core | $(verdict "$p_pct_ns") | $b_pct_ns % | $command |"
+echo "| Context switches while idle (wake-ups), all threads | $(rate $((p_sw1 - p_sw0)))/s | - | $(rate $((b_sw1 - b_sw0)))/s | $command |"
+echo "| Resident memory once started (VmRSS) | $(mib "$rss_start") ($(mib "$rss_end") at the end) | - | $(mib "$base_rss") | $command |"
+echo "| Peak resident memory (VmHWM) | $(mib "$hwm_start") ($(mib "$hwm_end") at the end) | - | - | $command |"
