@@ -22,12 +22,22 @@ Failures openPorts() {
   return {f.outputs, f.inputs};
 }
 
+class PortsConfigured : public PortsFixture {
+ protected:
+  // Names OUT1.. and IN1.. in turn and counts them as start-up does.
+  static void configure(std::initializer_list<const char*> outs, std::initializer_list<const char*> ins) {
+    outPortCount = inPortCount = 0;
+    for (const char* name : outs) configureOut(outPortCount++, name);
+    for (const char* name : ins) configureIn(inPortCount++, name);
+  }
+};
+
 }  // namespace
 
 using PortsLookup = PortsFixture;
 using PortsResolve = PortsFixture;
-using PortsOpen = PortsFixture;
-using PortsClose = PortsFixture;
+using PortsOpen = PortsConfigured;
+using PortsClose = PortsConfigured;
 
 // Device lookup by name, on a fresh machine each: a complete match wins over
 // a heading match, that over a partial one, and the maker's name (beginning
@@ -166,11 +176,7 @@ TEST_F(PortsOpen, NothingConfiguredOpensNothing) {
 TEST_F(PortsOpen, AllPortsOpenWithTheirPauses) {
   simAddMidiOut("Synth");
   simAddMidiIn("Keyboard");
-  configureOut(0, "MIDI Mapper");
-  configureOut(1, "synth");
-  configureIn(0, "Keyboard");
-  outPortCount = 2;
-  inPortCount = 1;
+  configure({"MIDI Mapper", "synth"}, {"Keyboard"});
   EXPECT_EQ(openPorts(), Failures(0, 0));
   EXPECT_EQ(simPauses(), (std::vector<int>{50, 50, 50, 50, 50}));
   for (int k = 0; k < 2; k++) {
@@ -190,9 +196,7 @@ TEST_F(PortsOpen, AllPortsOpenWithTheirPauses) {
 TEST_F(PortsOpen, NotFoundAndRefusedNamesFailWithoutPauses) {
   simAddMidiOut("Synth");
   simAddMidiIn("Keyboard");
-  configureOut(0, "No Such Synth");
-  configureIn(0, "COM2");
-  inPortCount = 1;
+  configure({"No Such Synth"}, {"COM2"});
   EXPECT_EQ(openPorts(), Failures(1, 1));
   EXPECT_EQ(outPorts[0].failed, 255);
   EXPECT_EQ(outPorts[0].disabled, 255);
@@ -205,13 +209,8 @@ TEST_F(PortsOpen, OpenFailuresPauseAndPumpAndCount) {
   simAddMidiIn("Keyboard");
   simFailMidiOutOpen(0, OS_MIDI_ALLOCATED);
   simFailMidiInOpen(0, OS_MIDI_ALLOCATED);
-  configureOut(0, "Synth");
-  configureOut(1, "COM4");  // no such serial port
-  configureIn(0, "Keyboard");
-  configureIn(1, "Virtual");
+  configure({"Synth", "COM4" /* no such serial port */}, {"Keyboard", "Virtual"});
   inPorts[1].deviceId = -1;
-  outPortCount = 2;
-  inPortCount = 2;
   simSetLanguage(1041);
   EXPECT_EQ(openPorts(), Failures(2, 1));
   EXPECT_EQ(simPauses(), (std::vector<int>{200, 200, 50, 200, 200, 50, 50, 200, 200, 50, 50}));
@@ -253,13 +252,7 @@ TEST_F(PortsClose, InputsBeforeOutputsHighestFirst) {
   simAddMidiIn("Keys A");
   simAddMidiIn("Keys B");
   simAddSerialPort(3);
-  configureOut(0, "Synth A");
-  configureOut(1, "COM3");
-  configureOut(2, "Synth B");
-  configureIn(0, "Keys A");
-  configureIn(1, "Keys B");
-  outPortCount = 3;
-  inPortCount = 2;
+  configure({"Synth A", "COM3", "Synth B"}, {"Keys A", "Keys B"});
   ASSERT_EQ(openPorts(), Failures(0, 0));
   size_t mark = simMidiCalls().size();
   simClearPauses();

@@ -1,5 +1,6 @@
 // The settings file reader: options, port definitions, comments, file-name
 // items and the two readings, driven by files written into a scratch directory.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -132,44 +133,38 @@ TEST_F(Settings, ScaleNoteRangeAndComments) {
   }
 }
 
+// Each text on fresh tables, then read again from no columns as the second
+// reading does: both give the same columns.
 TEST_F(Settings, ChannelOptionsFixTheColumns) {
-  read("-Ch1 -Ch1\r\n");
-  EXPECT_EQ(columns(), (std::vector<int>{0, 0}));
-  EXPECT_EQ(channelColumn[0], 1) << "the channel points to its later column";
-  EXPECT_EQ(channelShown[0], 255);
-  EXPECT_EQ(fixedColumns, 255);
-
-  freshTables();
   std::string all;
   for (int c = 16; c >= 1; c--) all += "-Ch" + std::to_string(c) + "\n";
-  read(all + "-Ch2\n");
-  EXPECT_EQ(maxcolumns, 16);
-  for (int k = 0; k < 16; k++) {
-    EXPECT_EQ(columnChannel[k], 15 - k);
-    EXPECT_EQ(channelColumn[15 - k], k);
-    EXPECT_EQ(channelShown[k], 255);
+  const struct {
+    std::string text;
+    std::vector<int> channels;  // of the columns
+  } rows[] = {
+      {"-Ch1 -Ch1\r\n", {0, 0}},
+      {all + "-Ch2\n", {15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}},  // no 17th column
+      {"-Ch=3 -Ch0 -Ch17 -Ch\n", {}},                                          // out of range: skipped
+      {"-CH5 -ch16", {4, 15}},                                                  // at the end of the file
+      {"-Cx -Co -Ch3\n", {2}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    freshTables();
+    for (int pass = 0; pass < 2; pass++) {
+      maxcolumns = 0;
+      read(r.text, pass);
+      EXPECT_EQ(columns(), r.channels);
+      EXPECT_EQ(fixedColumns, r.channels.empty() ? 0 : 255);
+      for (int c = 0; c < 16; c++) {
+        // A channel points to its last column.
+        const auto last = std::find(r.channels.rbegin(), r.channels.rend(), c);
+        const int column = last == r.channels.rend() ? -1 : static_cast<int>(r.channels.rend() - last) - 1;
+        EXPECT_EQ(channelColumn[c], column) << "channel " << c;
+        EXPECT_EQ(channelShown[c], column < 0 ? 0 : 255) << "channel " << c;
+      }
+    }
   }
-
-  freshTables();
-  read("-Ch=3 -Ch0 -Ch17 -Ch\n");
-  EXPECT_EQ(fixedColumns, 0) << "out-of-range channels are skipped";
-  EXPECT_EQ(maxcolumns, 0);
-  EXPECT_EQ(columnChannel[0], 0);
-  EXPECT_EQ(channelColumn[2], -1);
-
-  freshTables();
-  read("-CH5 -ch16");
-  EXPECT_EQ(columns(), (std::vector<int>{4, 15})) << "a channel at the end of the file counts";
-  EXPECT_EQ(channelColumn[15], 1);
-  maxcolumns = 0;  // the second reading starts from no columns and builds the same ones
-  read("-CH5 -ch16", 1);
-  EXPECT_EQ(columns(), (std::vector<int>{4, 15}));
-  EXPECT_EQ(channelColumn[4], 0);
-  EXPECT_EQ(channelColumn[15], 1);
-
-  freshTables();
-  read("-Cx -Co -Ch3\n");
-  EXPECT_EQ(columns(), (std::vector<int>{2}));
 }
 
 TEST_F(Settings, AllChannelsMixForms) {
@@ -325,14 +320,11 @@ TEST_F(Settings, LongPortNamesAreCutAt126Bytes) {
 }
 
 TEST_F(Settings, ConsoleSwitch) {
-  read("/soc\r\n");
-  EXPECT_EQ(consoleMode, 255);
-  consoleMode = 0;
-  read("-SOC");
-  EXPECT_EQ(consoleMode, 255);
-  consoleMode = 0;
-  read("-so -sx -s\r\n");
-  EXPECT_EQ(consoleMode, 0);
+  for (const auto& [text, mode] : {std::pair<const char*, int>{"/soc\r\n", 255}, {"-SOC", 255}, {"-so -sx -s\r\n", 0}}) {
+    consoleMode = 0;
+    read(text);
+    EXPECT_EQ(consoleMode, mode) << text;
+  }
 }
 
 TEST_F(Settings, ListEndsTheReadingWithoutWritingTheFile) {
@@ -360,25 +352,25 @@ TEST_F(Settings, ListEndsTheReadingWithoutWritingTheFile) {
   wfclose();
 }
 
+// Texts read in turn, the volume carried from one to the next.
 TEST_F(Settings, SecondReadingSendsAndSetsTheVolume) {
-  read("-#90-mX=5 -VOL100\r\n");
-  EXPECT_EQ(MagX, 5) << "the byte was scanned";
-  EXPECT_EQ(Volume, 0) << "the first reading does not act";
-  read("-#90-mX=5 -VOL100\r\n", 1);
-  EXPECT_EQ(Volume, 100);
-
-  read("-V42\r\n", 1);
-  EXPECT_EQ(Volume, 42);
-  read("-vol77 -#7f-mX=6 -#abcdef-mY=2 -# -mX=7", 1);
-  EXPECT_EQ(Volume, 77);
-  EXPECT_EQ(MagX, 7);
-  EXPECT_EQ(MagY, 20) << "six hex digits are consumed";
-  read("-VOX5\r\n", 1);
-  EXPECT_EQ(Volume, 77) << "V, O and no L: nothing";
-  read("-VOL", 1);
-  EXPECT_EQ(Volume, 0) << "no number counts as 0";
-  read("-VOL55", 1);
-  EXPECT_EQ(Volume, 55) << "a number at the end of the file counts";
+  const struct {
+    const char* text;
+    int pass;
+    std::array<int, 3> volumeMagXY;
+  } rows[] = {
+      {"-#90-mX=5 -VOL100\r\n", 0, {0, 5, 10}},  // the byte is scanned, the first reading does not act
+      {"-#90-mX=5 -VOL100\r\n", 1, {100, 5, 10}},
+      {"-V42\r\n", 1, {42, 5, 10}},
+      {"-vol77 -#7f-mX=6 -#abcdef-mY=2 -# -mX=7", 1, {77, 7, 20}},  // six hex digits are consumed
+      {"-VOX5\r\n", 1, {77, 7, 20}},                              // V, O and no L: nothing
+      {"-VOL", 1, {0, 7, 20}},                                    // no number counts as 0
+      {"-VOL55", 1, {55, 7, 20}},                                 // a number at the end of the file counts
+  };
+  for (const auto& r : rows) {
+    read(r.text, r.pass);
+    EXPECT_EQ((std::array<int, 3>{Volume, MagX, MagY}), r.volumeMagXY) << r.text << " in reading " << r.pass;
+  }
 }
 
 TEST_F(Settings, SecondReadingRestatesThePorts) {

@@ -1,6 +1,7 @@
-// The sim window machine as the display code relies on it: fills and copies,
-// the frame model and scroll bars, the messages that sizing causes, the queue
-// across threads, scrolling the client area, dropped files and the PNG writer.
+// The sim window machine where the display code and its tests rely on it: the
+// pixel surfaces, the frame and scroll bars, the messages that sizing causes
+// and their order, the queue across threads, scrolling the client area,
+// destroying, dropped files and the PNG writer.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -57,6 +58,12 @@ const Seen& lastOf(unsigned message) {
   return none;
 }
 
+int countOf(unsigned message) {
+  int n = 0;
+  for (const Seen& s : rec.messages) n += s.message == message;
+  return n;
+}
+
 using Pixels = std::vector<uint32_t>;
 Pixels pixelsAt(OsSurface s, std::initializer_list<std::pair<int, int>> points) {
   Pixels out;
@@ -64,10 +71,8 @@ Pixels pixelsAt(OsSurface s, std::initializer_list<std::pair<int, int>> points) 
   return out;
 }
 
-int countOf(unsigned message) {
-  int n = 0;
-  for (const Seen& s : rec.messages) n += s.message == message;
-  return n;
+void fill(OsSurface s, OsRect r, uint32_t rgb) {
+  osFillRect(s, &r, static_cast<uint8_t>(rgb >> 16), static_cast<uint8_t>(rgb >> 8), static_cast<uint8_t>(rgb));
 }
 
 class SimWindowTest : public SimTest {
@@ -99,32 +104,24 @@ class SimWindowTest : public SimTest {
   }
 };
 
-// ---- Drawing.
+// ---- Surfaces.
 
 TEST_F(SimWindowTest, FillStopsBeforeRightAndBottomAndClipsToTheSurface) {
   OsSurface s = osCreateOffscreen(0, 10, 8);
   ASSERT_NE(s, 0);
-  EXPECT_EQ(simSurfacePixel(s, 9, 7), 0u);  // black when made
-  OsRect r{2, 3, 5, 6};
-  osFillRect(s, &r, 0x12, 0x34, 0x56);
-  EXPECT_EQ(pixelsAt(s, {{2, 3}, {4, 5}, {5, 5}, {4, 6}, {1, 3}}), (Pixels{0x123456, 0x123456, 0, 0, 0}));
-  OsRect outside{-100, -100, 1, 100};
-  osFillRect(s, &outside, 255, 0, 0);
-  EXPECT_EQ(pixelsAt(s, {{0, 0}, {0, 7}, {1, 0}}), (Pixels{0xFF0000, 0xFF0000, 0}));
-  OsRect inverted{6, 6, 3, 3};
-  osFillRect(s, &inverted, 255, 255, 255);
-  EXPECT_EQ(simSurfacePixel(s, 4, 4), 0x123456u);
-  EXPECT_EQ(simSurfacePixel(s, 10, 0), 0xFFFFFFFFu);  // outside reads as no pixel
+  fill(s, {2, 3, 5, 6}, 0x123456);
+  fill(s, {-100, -100, 1, 100}, 0xFF0000);
+  fill(s, {6, 6, 3, 3}, 0xFFFFFF);  // inverted: nothing
+  EXPECT_EQ(pixelsAt(s, {{2, 3}, {4, 5}, {4, 4}, {5, 5}, {4, 6}, {1, 3}, {0, 0}, {0, 7}, {1, 0}, {9, 7}, {10, 0}}),
+            (Pixels{0x123456, 0x123456, 0x123456, 0, 0, 0, 0xFF0000, 0xFF0000, 0, 0, 0xFFFFFFFF}))
+      << "black when made; outside reads as no pixel";
 }
 
 TEST_F(SimWindowTest, CopyKeepsInsideBothSurfacesAndMayOverlap) {
   OsSurface src = osCreateOffscreen(0, 4, 4);
   OsSurface dst = osCreateOffscreen(0, 3, 3);
   for (int y = 0; y < 4; y++) {
-    for (int x = 0; x < 4; x++) {
-      OsRect p{x, y, x + 1, y + 1};
-      osFillRect(src, &p, 0, static_cast<uint8_t>(x), static_cast<uint8_t>(y));
-    }
+    for (int x = 0; x < 4; x++) fill(src, {x, y, x + 1, y + 1}, static_cast<uint32_t>(x << 8 | y));
   }
   // A block larger than both, starting left of the source: only the part
   // inside both surfaces lands (source x -1 and row 4 are outside).
@@ -138,39 +135,29 @@ TEST_F(SimWindowTest, CopyKeepsInsideBothSurfacesAndMayOverlap) {
 
 TEST_F(SimWindowTest, OffscreenSurfacesAreCountedAndImpossibleOnesRefused) {
   OsSurface a = osCreateOffscreen(0, 5, 5);
-  OsSurface b = osCreateOffscreen(a, 0, 0);
   EXPECT_NE(a, 0);
-  EXPECT_NE(b, 0);
-  EXPECT_EQ(simOffscreenCount(), 2);
+  EXPECT_NE(osCreateOffscreen(a, 0, 0), 0);
   EXPECT_EQ(osCreateOffscreen(0, -1, 5), 0);
   EXPECT_EQ(osCreateOffscreen(0, 1 << 20, 1 << 20), 0);
+  EXPECT_EQ(simOffscreenCount(), 2);
   osDestroyOffscreen(a);
   EXPECT_EQ(simOffscreenCount(), 1);
-  OsRect r{0, 0, 5, 5};
-  osFillRect(a, &r, 1, 2, 3);  // a stale handle draws nothing
   OsSurface c = osCreateOffscreen(0, 5, 5);
   EXPECT_NE(c, a);
+  fill(a, {0, 0, 5, 5}, 0x010203);  // a stale handle draws nothing, not on the surface in its place either
   EXPECT_EQ(simSurfacePixel(c, 0, 0), 0u);
 }
 
 // ---- Frame, scroll bars and sizing.
 
 TEST_F(SimWindowTest, AdjustedRectGivesTheClientAreaOnceTheBarsAreHidden) {
-  OsRect r{0, 0, 385, 50};
-  osAdjustWindowRect(&r);
-  EXPECT_EQ(r.right - r.left, 385 + 8);
-  EXPECT_EQ(r.bottom - r.top, 50 + 23 + 8);
   OsWindow window = makeWindow(385, 50);
   ASSERT_NE(window, 0);
-  EXPECT_TRUE(simWindowTopmost());
-  EXPECT_EQ(windowRect()[0], 100);
-  EXPECT_EQ(outerSize(), Size(393, 81));
-
+  EXPECT_EQ(outerSize(), Size(385 + 8, 50 + 23 + 8));
   // Both bars start shown and take their room from the client area.
   ASSERT_EQ(messageList(), (std::vector<unsigned>{OS_WM_GETMINMAXINFO, OS_WM_CREATE, OS_WM_SIZE}));
   EXPECT_EQ(rec.messages[2].lParam, sizeParam(385 - 17, 50 - 17));
   EXPECT_TRUE(simScrollBar(OS_SB_HORZ).shown);
-
   osShowScrollBar(window, OS_SB_HORZ, 0);
   osShowScrollBar(window, OS_SB_VERT, 0);
   OsRect client;
@@ -179,8 +166,6 @@ TEST_F(SimWindowTest, AdjustedRectGivesTheClientAreaOnceTheBarsAreHidden) {
   EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
   EXPECT_EQ(rec.messages.back().lParam, sizeParam(385, 50));
   EXPECT_EQ(surfaceSize(osWindowSurface(window)), Size(385, 50));
-  osSetTopmost(window, 0);
-  EXPECT_FALSE(simWindowTopmost());
 }
 
 TEST_F(SimWindowTest, ChangedScrollRangeShowsOrHidesTheBar) {
@@ -188,13 +173,12 @@ TEST_F(SimWindowTest, ChangedScrollRangeShowsOrHidesTheBar) {
   osSetScrollRange(window, OS_SB_HORZ, 400, 0);
   EXPECT_TRUE(simScrollBar(OS_SB_HORZ).shown);
   ASSERT_EQ(countOf(OS_WM_SIZE), 1);
-  EXPECT_EQ(rec.messages.back().lParam, sizeParam(300, 200 - 17));
-
+  EXPECT_EQ(lastOf(OS_WM_SIZE).lParam, sizeParam(300, 200 - 17));
   osSetScrollPos(window, OS_SB_HORZ, 999);
-  EXPECT_EQ(simScrollBar(OS_SB_HORZ).position, 400);  // held to the range
+  EXPECT_EQ(simScrollBar(OS_SB_HORZ).position, 400) << "held to the range";
   osShowScrollBar(window, OS_SB_HORZ, 0);
-  osSetScrollRange(window, OS_SB_HORZ, 400, 0);  // the same range shows nothing
-  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
+  osSetScrollRange(window, OS_SB_HORZ, 400, 0);
+  EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown) << "the same range shows nothing";
   osShowScrollBar(window, OS_SB_HORZ, 1);
   osSetScrollRange(window, OS_SB_HORZ, 0, 1);
   EXPECT_FALSE(simScrollBar(OS_SB_HORZ).shown);
@@ -204,17 +188,14 @@ TEST_F(SimWindowTest, ChangedScrollRangeShowsOrHidesTheBar) {
 
 TEST_F(SimWindowTest, MoveSendsSizeOnlyWhenTheClientChanges) {
   OsWindow window = makeBarlessWindow(300, 200);
-  OsRect before;
-  osGetWindowRect(window, &before);
+  const Rect before = windowRect();
   osMoveWindow(window, OS_CW_USEDEFAULT, 0, 308, 231);  // same size, where it stands
   EXPECT_EQ(countOf(OS_WM_SIZE), 0);
   osMoveWindow(window, OS_CW_USEDEFAULT, 0, 508, 131);
   ASSERT_EQ(countOf(OS_WM_SIZE), 1);
-  EXPECT_EQ(rec.messages.back().lParam, sizeParam(500, 100));
-  EXPECT_EQ(windowRect()[0], before.left);
-  EXPECT_EQ(windowRect()[1], before.top);
-  EXPECT_EQ(simClientPixel(499, 99), 0u);  // grown area is black
-
+  EXPECT_EQ(lastOf(OS_WM_SIZE).lParam, sizeParam(500, 100));
+  EXPECT_EQ(windowRect(), (Rect{before[0], before[1], before[0] + 508, before[1] + 131}));
+  EXPECT_EQ(simClientPixel(499, 99), 0u) << "grown area is black";
   // No window grows beyond a maximised one: the work area and the frame.
   osMoveWindow(window, 0, 0, 5000, 5000);
   EXPECT_EQ(outerSize(), Size(1920 + 8, 1040 + 8));
@@ -228,8 +209,7 @@ TEST_F(SimWindowTest, UserResizeSendsSizingThenSizeThenExit) {
   ASSERT_EQ(messageList(), (std::vector<unsigned>{0x0231, OS_WM_SIZING, OS_WM_GETMINMAXINFO, OS_WM_SIZE,
                                                   OS_WM_EXITSIZEMOVE}));
   EXPECT_EQ(rec.messages[1].wParam, 1u);
-  EXPECT_EQ(rec.sizingRect.left, r - 208);
-  EXPECT_EQ(rec.sizingRect.right, r);
+  EXPECT_EQ(std::make_pair(rec.sizingRect.left, rec.sizingRect.right), std::make_pair(r - 208, r));
   EXPECT_EQ(rec.messages[3].lParam, sizeParam(200, 200));
   EXPECT_EQ(windowRect(), (Rect{r - 208, old[1], r, old[3]}));
 }
@@ -237,9 +217,8 @@ TEST_F(SimWindowTest, UserResizeSendsSizingThenSizeThenExit) {
 TEST_F(SimWindowTest, MaximiseUsesTheSizeTheProcedureGivesAndRestoreReturns) {
   rec.maxWidth = 500;
   rec.maxHeight = 300;
-  OsWindow window = makeBarlessWindow(300, 200);
-  OsRect normal;
-  osGetWindowRect(window, &normal);
+  makeBarlessWindow(300, 200);
+  const Rect normal = windowRect();
   simPostMessage(OS_WM_SYSCOMMAND, 0xF030, 0);
   pump();
   EXPECT_EQ(outerSize(), Size(500, 300));
@@ -247,8 +226,7 @@ TEST_F(SimWindowTest, MaximiseUsesTheSizeTheProcedureGivesAndRestoreReturns) {
   EXPECT_EQ(maximizedSize().first, 500);
   simPostMessage(OS_WM_SYSCOMMAND, OS_SC_RESTORE, 0);
   pump();
-  EXPECT_EQ(windowRect()[0], normal.left);
-  EXPECT_EQ(windowRect()[2], normal.right);
+  EXPECT_EQ(windowRect(), normal);
   EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
 }
 
@@ -264,10 +242,10 @@ TEST_F(SimWindowTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheWindowThr
     for (int i = 0; i < 500; i++) osPostMessage(window, OS_WM_CHAR, static_cast<uintptr_t>(i), 0);
     dispatchedThere = osDispatchOneMessage();  // not the window's thread
   });
+  // Drawing meanwhile shares nothing with the queue.
   for (int i = 0; i < 500; i++) {
-    OsRect r{i % 64, 0, i % 64 + 1, 32};
-    osFillRect(back, &r, 0, 0, static_cast<uint8_t>(i));
-    osFillRect(screen, &r, 0, 0, static_cast<uint8_t>(i));
+    fill(back, {i % 64, 0, i % 64 + 1, 32}, static_cast<uint32_t>(i & 0xFF));
+    fill(screen, {i % 64, 0, i % 64 + 1, 32}, static_cast<uint32_t>(i & 0xFF));
   }
   poster.join();
   EXPECT_EQ(dispatchedThere, 0);
@@ -295,25 +273,19 @@ TEST_F(SimWindowTest, ScrollWindowMovesPixelsAndAsksForOnePaint) {
   ASSERT_EQ(countOf(OS_WM_PAINT), 1);
   EXPECT_FALSE(simWindowNeedsPaint());
   OsSurface screen = osWindowSurface(window);
-  OsRect column{6, 0, 7, 4};
-  osFillRect(screen, &column, 9, 9, 9);
-  OsRect edge{9, 0, 10, 4};
-  osFillRect(screen, &edge, 7, 7, 7);
-
-  osScrollWindow(window, -3, 0);  // the view moves right: pixels move left
-  EXPECT_EQ(simClientPixel(3, 2), 0x090909u);
-  EXPECT_EQ(simClientPixel(6, 2), 0x070707u);
-  EXPECT_EQ(simClientPixel(9, 2), 0u);  // uncovered strip erased
+  fill(screen, {6, 0, 7, 4}, 0x090909);
+  fill(screen, {9, 0, 10, 4}, 0x070707);
+  osScrollWindow(window, -3, 0);  // the view moves right: pixels move left, the uncovered strip is erased
+  EXPECT_EQ(pixelsAt(0, {{3, 2}, {6, 2}, {9, 2}}), (Pixels{0x090909, 0x070707, 0}));
   EXPECT_TRUE(simWindowNeedsPaint());
   EXPECT_EQ(simPendingMessages(), 0);
 
   rec.leavePaintInvalid = true;
   pump();
   EXPECT_EQ(countOf(OS_WM_PAINT), 2);
-  EXPECT_TRUE(simWindowNeedsPaint());  // the procedure's fault stays visible, without a paint loop
+  EXPECT_TRUE(simWindowNeedsPaint()) << "the procedure's fault stays visible, without a paint loop";
   osScrollWindow(window, 0, 1);
-  EXPECT_EQ(simClientPixel(3, 3), 0x090909u);
-  EXPECT_EQ(simClientPixel(3, 0), 0u);
+  EXPECT_EQ(pixelsAt(0, {{3, 3}, {3, 0}}), (Pixels{0x090909, 0}));
   rec.leavePaintInvalid = false;
   pump();
   EXPECT_EQ(countOf(OS_WM_PAINT), 3);
@@ -339,15 +311,15 @@ TEST_F(SimWindowTest, DestroyDiscardsMessagesAndTheClassThenUnregisters) {
   EXPECT_EQ(simPendingMessages(), 0);
   osUnregisterWindowClass();
   EXPECT_FALSE(simWindowClassRegistered());
-  EXPECT_EQ(osCreateWindow("again", 0, 0, 100, 100), 0);  // no class
+  EXPECT_EQ(osCreateWindow("again", 0, 0, 100, 100), 0) << "no class";
 }
 
 TEST_F(SimWindowTest, DroppedNamesAreReadCutToTheBufferAndReleased) {
   OsWindow window = makeBarlessWindow(50, 50);
-  EXPECT_EQ(simDropFiles({"a.mid"}), 0);  // not accepting yet
+  EXPECT_EQ(simDropFiles({"a.mid"}), 0) << "not accepting yet";
   osAcceptDroppedFiles(window, 1);
-  std::string longName(300, 'x');
-  intptr_t drop = simDropFiles({"C:\\a.mid", longName.c_str()});
+  const std::string longName(300, 'x');
+  const intptr_t drop = simDropFiles({"C:\\a.mid", longName.c_str()});
   ASSERT_NE(drop, 0);
   pump();
   ASSERT_EQ(countOf(OS_WM_DROPFILES), 1);
@@ -365,11 +337,15 @@ TEST_F(SimWindowTest, DroppedNamesAreReadCutToTheBufferAndReleased) {
   EXPECT_EQ(osDroppedFileCount(drop), 0);
 }
 
-// ---- PNG.
+// ---- PNG: decoded here by hand (chunks, stored deflate blocks, checksums).
 
 uint32_t big32(const std::string& s, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(s[at])) << 24 | static_cast<uint8_t>(s[at + 1]) << 16 |
-         static_cast<uint8_t>(s[at + 2]) << 8 | static_cast<uint8_t>(s[at + 3]);
+  uint32_t v = 0;
+  for (size_t i = at; i < at + 4; i++) v = v << 8 | static_cast<uint8_t>(s[i]);
+  return v;
+}
+unsigned little16(const std::string& s, size_t at) {
+  return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8;
 }
 
 uint32_t crcOf(const std::string& s, size_t at, size_t count) {
@@ -384,28 +360,23 @@ uint32_t crcOf(const std::string& s, size_t at, size_t count) {
 TEST_F(SimWindowTest, SavedPngDecodesToTheSurfacePixels) {
   const int w = 200, h = 120;  // more raw bytes than one stored block holds
   OsSurface s = osCreateOffscreen(0, w, h);
-  for (int y = 0; y < h; y += 7) {
-    OsRect band{0, y, w, y + 3};
-    osFillRect(s, &band, static_cast<uint8_t>(y), 0x80, static_cast<uint8_t>(255 - y));
-  }
-  OsRect spot{w - 1, h - 1, w, h};
-  osFillRect(s, &spot, 1, 2, 3);
+  for (int y = 0; y < h; y += 7) fill(s, {0, y, w, y + 3}, static_cast<uint32_t>(y << 16 | 0x8000 | (255 - y)));
+  fill(s, {w - 1, h - 1, w, h}, 0x010203);
   ASSERT_TRUE(simSavePng(s, hostFile("s.png").c_str()));
-  std::string png = readHostFile("s.png");
+  const std::string png = readHostFile("s.png");
 
   ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1A\n", 8));
   std::string idat;
   std::vector<std::string> types;
   size_t at = 8;
   while (at + 12 <= png.size()) {
-    uint32_t length = big32(png, at);
+    const uint32_t length = big32(png, at);
     ASSERT_LE(at + 12 + length, png.size());
-    std::string type = png.substr(at + 4, 4);
+    const std::string type = png.substr(at + 4, 4);
     types.push_back(type);
     EXPECT_EQ(big32(png, at + 8 + length), crcOf(png, at + 4, 4 + length)) << type;
     if (type == "IHDR") {
-      EXPECT_EQ(big32(png, at + 8), uint32_t(w));
-      EXPECT_EQ(big32(png, at + 12), uint32_t(h));
+      EXPECT_EQ(std::make_pair(big32(png, at + 8), big32(png, at + 12)), std::make_pair(uint32_t(w), uint32_t(h)));
       EXPECT_EQ(png.substr(at + 16, 5), std::string("\x08\x02\x00\x00\x00", 5));
     }
     if (type == "IDAT") idat += png.substr(at + 8, length);
@@ -414,24 +385,22 @@ TEST_F(SimWindowTest, SavedPngDecodesToTheSurfacePixels) {
   EXPECT_EQ(at, png.size());
   EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
 
-  // zlib stream of stored blocks.
+  // A zlib stream of stored blocks, then the Adler-32 of the raw bytes.
   ASSERT_GE(idat.size(), 2u);
   EXPECT_EQ((static_cast<uint8_t>(idat[0]) * 256 + static_cast<uint8_t>(idat[1])) % 31, 0);
   std::string raw;
   size_t p = 2;
   int blocks = 0;
-  for (bool last = false; !last;) {
+  for (bool last = false; !last; blocks++) {
     ASSERT_LE(p + 5, idat.size());
-    uint8_t head = static_cast<uint8_t>(idat[p]);
+    const uint8_t head = static_cast<uint8_t>(idat[p]);
     ASSERT_EQ(head >> 1 & 3, 0) << "stored blocks only";
     last = head & 1;
-    unsigned len = static_cast<uint8_t>(idat[p + 1]) | static_cast<uint8_t>(idat[p + 2]) << 8;
-    unsigned nlen = static_cast<uint8_t>(idat[p + 3]) | static_cast<uint8_t>(idat[p + 4]) << 8;
-    ASSERT_EQ(len ^ 0xFFFF, nlen);
+    const unsigned len = little16(idat, p + 1);
+    ASSERT_EQ(len ^ 0xFFFF, little16(idat, p + 3));
     ASSERT_LE(p + 5 + len, idat.size());
     raw += idat.substr(p + 5, len);
     p += 5 + len;
-    blocks++;
   }
   EXPECT_EQ(blocks, 2);
   ASSERT_EQ(raw.size(), static_cast<size_t>(h) * (1 + 3 * w));
@@ -443,12 +412,12 @@ TEST_F(SimWindowTest, SavedPngDecodesToTheSurfacePixels) {
   ASSERT_EQ(p + 4, idat.size());
   EXPECT_EQ(big32(idat, p), b << 16 | a);
 
+  // Each row: filter 0, then RGB.
   for (int y = 0; y < h; y++) {
-    ASSERT_EQ(raw[y * (1 + 3 * w)], 0);
+    const size_t row = y * (1 + 3 * w);
+    ASSERT_EQ(raw[row], 0);
     for (int x = 0; x < w; x++) {
-      size_t q = y * (1 + 3 * w) + 1 + 3 * x;
-      uint32_t got = static_cast<uint32_t>(static_cast<uint8_t>(raw[q])) << 16 |
-                     static_cast<uint8_t>(raw[q + 1]) << 8 | static_cast<uint8_t>(raw[q + 2]);
+      const uint32_t got = big32(std::string(1, '\0') + raw.substr(row + 1 + 3 * x, 3), 0);
       ASSERT_EQ(got, simSurfacePixel(s, x, y)) << x << "," << y;
     }
   }

@@ -110,18 +110,16 @@ TEST_F(DesktopSerial, APortOpensOnceAndItsHandleDiesWithIt) {
 }
 
 TEST_F(DesktopSerial, NamesAndMissingDevices) {
-  SerialHandle h = 0;
   setenv("NOTALUMEN_COM8", "/nonexistent/tty", 1);
-  EXPECT_EQ(2, osSerialOpen("COM8", &h));
-  unsetenv("NOTALUMEN_COM8");
-  EXPECT_EQ(123, osSerialOpen("LPT1", &h));
-  EXPECT_EQ(123, osSerialOpen("COM0", &h));
-  EXPECT_EQ(123, osSerialOpen("COM7x", &h));
-  // A file that is no terminal is no serial port.
-  setenv("NOTALUMEN_COM9", "/dev/null", 1);
+  setenv("NOTALUMEN_COM9", "/dev/null", 1);  // a file that is no terminal is no serial port
+  SerialHandle h = 0;
+  for (const auto& [name, error] : {std::pair<const char*, int>{"COM8", 2}, {"LPT1", 123}, {"COM0", 123}, {"COM7x", 123}}) {
+    EXPECT_EQ(error, osSerialOpen(name, &h)) << name;
+  }
   EXPECT_NE(0, osSerialOpen("COM9", &h));
-  unsetenv("NOTALUMEN_COM9");
   EXPECT_EQ(0, h);
+  unsetenv("NOTALUMEN_COM8");
+  unsetenv("NOTALUMEN_COM9");
 }
 
 TEST_F(DesktopSerial, WritesToAPortThatTakesNothingGiveUp) {
