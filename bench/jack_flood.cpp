@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "jack_server.h"
 
 // Xlib last: its macros (None, Bool, Status) would clash with the names above.
@@ -249,53 +250,6 @@ bool passes(Harness* h, uint32_t message, uint32_t back, std::chrono::millisecon
   while (Clock::now() < give) {
     if (h->lastHeard.load() == back) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
-}
-
-// ---- Processes: children that end with the harness.
-
-pid_t launch(const std::vector<std::string>& args, const std::string& out, const std::string& dir, int keepFd) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != parent) ::_exit(127);
-  const int o = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int in = ::open("/dev/null", O_RDONLY);
-  if (o >= 0) {
-    ::dup2(o, 1);
-    ::dup2(o, 2);
-  }
-  if (in >= 0) ::dup2(in, 0);
-  if (keepFd >= 0) ::fcntl(keepFd, F_SETFD, 0);
-  if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(127);
-  ::execvp(argv[0], argv.data());
-  ::_exit(127);
-}
-
-// Waits (bounded) for a child to end, then kills it. Its wait status, -1 when killed.
-int reap(pid_t pid, std::chrono::milliseconds patience) {
-  int status = 0;
-  const auto give = Clock::now() + patience;
-  while (Clock::now() < give) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
-}
-
-bool onPath(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
   }
   return false;
 }

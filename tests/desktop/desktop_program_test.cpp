@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "jack_server.h"
 
 #ifndef NOTALUMEN_PROGRAM
@@ -63,65 +64,6 @@ std::string hex(const Bytes& b) {
     out += two;
   }
   return out;
-}
-
-bool onPath(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
-
-// Waits (bounded) for a child to end; kills it when it does not. Returns its
-// wait status, -1 when it had to be killed.
-int reap(pid_t pid, std::chrono::milliseconds patience) {
-  int status = 0;
-  const auto give = Clock::now() + patience;
-  while (Clock::now() < give) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
-}
-
-// Runs a program as a child that is ended with the test process. out: file
-// for its output (empty: /dev/null); dir: its working directory (empty: ours).
-// fd: a descriptor the child keeps, -1 for none.
-pid_t launch(const std::vector<std::string>& args, const std::string& out, const std::string& dir, int fd) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  // SDL's D-Bus probe leaves a kilobyte behind under Xvfb, and libjack's ring
-  // buffers look racy to ThreadSanitizer; a sanitizer build of the program
-  // reports them but must not turn them into a failing exit code (the sim
-  // suites cover our own code under both). The first occurrence of a variable
-  // in the environment wins.
-  static char quietLeaks[] = "ASAN_OPTIONS=detect_leaks=0";
-  static char quietRaces[] = "TSAN_OPTIONS=exitcode=0";
-  std::vector<char*> envp{quietLeaks, quietRaces};
-  for (char** e = environ; *e; e++) envp.push_back(*e);
-  envp.push_back(nullptr);
-  const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != parent) ::_exit(127);
-  const int o = ::open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int in = ::open("/dev/null", O_RDONLY);
-  if (o >= 0) {
-    ::dup2(o, 1);
-    ::dup2(o, 2);
-  }
-  if (in >= 0) ::dup2(in, 0);
-  if (fd >= 0) ::fcntl(fd, F_SETFD, 0);
-  if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(127);
-  ::execvpe(argv[0], argv.data(), envp.data());
-  ::_exit(127);
 }
 
 // ---- The test's own JACK client: three ports, "keys" and "keys2" that the

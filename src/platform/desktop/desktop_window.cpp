@@ -60,6 +60,7 @@
 
 #include "display/os_window.h"
 #include "platform/desktop/desktop_window.h"
+#include "platform/posix/pixels.h"
 
 namespace {
 
@@ -303,36 +304,11 @@ void sendMessage(OsWindow window, unsigned message, uintptr_t wParam, intptr_t l
 // ---- Pixel work. Clipping keeps every access inside the buffers.
 
 void fillPixels(Pixels& p, int left, int top, int right, int bottom, uint32_t colour) {
-  left = std::max(left, 0);
-  top = std::max(top, 0);
-  right = std::min(right, p.width);
-  bottom = std::min(bottom, p.height);
-  if (left >= right || top >= bottom || p.data == nullptr) return;
-  for (int y = top; y < bottom; y++) {
-    uint32_t* row = p.data + static_cast<size_t>(y) * p.width;
-    std::fill(row + left, row + right, colour);
-  }
+  pixelFill(PixelBuffer{p.data, p.width, p.height}, left, top, right, bottom, colour);
 }
 
-// BitBlt-style copy: only where both the source and the destination pixel lie
-// inside their buffers. The same buffer may be both (rows move like memmove).
 void copyPixels(Pixels& d, int dx, int dy, int w, int h, const Pixels& s, int sx, int sy) {
-  if (d.data == nullptr || s.data == nullptr) return;
-  long long x0 = std::max({0LL, -static_cast<long long>(dx), -static_cast<long long>(sx)});
-  long long y0 = std::max({0LL, -static_cast<long long>(dy), -static_cast<long long>(sy)});
-  long long x1 = std::min({static_cast<long long>(w), static_cast<long long>(d.width) - dx,
-                           static_cast<long long>(s.width) - sx});
-  long long y1 = std::min({static_cast<long long>(h), static_cast<long long>(d.height) - dy,
-                           static_cast<long long>(s.height) - sy});
-  if (x0 >= x1 || y0 >= y1) return;
-  size_t bytes = static_cast<size_t>(x1 - x0) * sizeof(uint32_t);
-  bool upward = &d == &s && dy > sy;  // copy bottom rows first so none is overwritten before it is read
-  for (long long i = y0; i < y1; i++) {
-    long long row = upward ? y1 - 1 - (i - y0) : i;
-    uint32_t* to = d.data + static_cast<size_t>(dy + row) * d.width + (dx + x0);
-    const uint32_t* from = s.data + static_cast<size_t>(sy + row) * s.width + (sx + x0);
-    std::memmove(to, from, bytes);
-  }
+  pixelCopy(PixelBuffer{d.data, d.width, d.height}, dx, dy, w, h, PixelBuffer{s.data, s.width, s.height}, sx, sy);
 }
 
 // Brings the client buffer to w x h, keeping the top-left pixels; new pixels
