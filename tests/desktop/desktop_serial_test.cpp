@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -99,6 +100,14 @@ TEST_F(DesktopSerial, APortOpensOnceAndItsHandleDiesWithIt) {
   // The same device under its other name is the same port.
   EXPECT_EQ(5, osSerialOpen("\\\\.\\COM12", &second));
   osSerialClose(handle);
+  // Its exclusive mode went with it, though the master side keeps the terminal
+  // open: any user's program may open the port now, not only root's.
+  const int look = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(look, 0);
+  int exclusive = -1;
+  EXPECT_EQ(0, ioctl(look, TIOCGEXCL, &exclusive));
+  EXPECT_EQ(0, exclusive);
+  close(look);
   const uint8_t byte = 0xF8;
   EXPECT_EQ(-1, osSerialWrite(handle, &byte, 1));
   EXPECT_EQ(6, osSerialLastError());  // ERROR_INVALID_HANDLE

@@ -248,8 +248,13 @@ void osSerialClose(SerialHandle handle) {
   std::lock_guard<std::mutex> tableGuard(serialTableLock);
   std::lock_guard<std::mutex> guard(s->lock);
   if (s->fd == 0 || s->generation != generation) return;
-  // The close lets the line discipline send what it still holds (the kernel
-  // waits up to the port's closing_wait); the lock goes with the descriptor.
+  // TIOCEXCL belongs to the terminal, not to our descriptor: it would outlive
+  // the close while anything else keeps the device open (a modem getty, the
+  // master side of a pseudo-terminal), and every later open but root's would
+  // fail with EBUSY. The close lets the line discipline send what it still
+  // holds (the kernel waits up to the port's closing_wait); the lock goes
+  // with the descriptor.
+  ::ioctl(s->fd - 1, TIOCNXCL);
   ::close(s->fd - 1);
   s->fd = 0;
 }
