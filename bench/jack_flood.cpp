@@ -38,7 +38,7 @@
 #include "jack_server.h"
 
 // Xlib last: its macros (None, Bool, Status) would clash with the names above.
-#include <X11/Xlib.h>
+#include "x_session.h"
 
 namespace {
 
@@ -273,76 +273,12 @@ double cpuNs(pid_t pid) {
   return total;
 }
 
-// Starts Xvfb on a display it picks; the display name, empty on failure.
-std::string startXvfb(pid_t* pid) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "";
-  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  *pid = launch({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-                "", "", fds[1]);
-  ::close(fds[1]);
-  std::string number;
-  for (;;) {
-    pollfd p = {fds[0], POLLIN, 0};
-    char c;
-    if (::poll(&p, 1, 15000) <= 0 || ::read(fds[0], &c, 1) != 1 || c == '\n') break;
-    number += c;
-  }
-  ::close(fds[0]);
-  return number.empty() ? "" : ":" + number;
-}
-
-std::string windowName(Display* x, Window w) {
-  Atom name = XInternAtom(x, "_NET_WM_NAME", False);
-  Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
-  Atom type;
-  int format;
-  unsigned long items, rest;
-  unsigned char* data = nullptr;
-  std::string out;
-  if (XGetWindowProperty(x, w, name, 0, 256, False, utf8, &type, &format, &items, &rest, &data) == Success &&
-      data != nullptr) {
-    out.assign(reinterpret_cast<char*>(data), items);
-  }
-  if (data != nullptr) XFree(data);
-  return out;
-}
-
-// The program's keyboard window ("Notalumen "), 0 when it does not show.
-Window findWindow(Display* x, pid_t program) {
-  const auto give = Clock::now() + kPatience;
-  while (Clock::now() < give) {
-    Window root, parent, *children = nullptr, found = 0;
-    unsigned count = 0;
-    if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
-      for (unsigned i = 0; i < count && found == 0; i++) {
-        if (windowName(x, children[i]) == "Notalumen ") found = children[i];
-      }
-      if (children != nullptr) XFree(children);
-    }
-    if (found != 0) return found;
-    int status = 0;
-    if (::waitpid(program, &status, WNOHANG) == program) return 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return 0;
-}
-
 // Closes the window as a window manager would: the program ends through its
 // exit path and leaves JACK cleanly (a killed client would hold up the
 // synchronous server until it gives up on it).
 void closeProgram(Display* x, Window window, pid_t program) {
   if (x != nullptr && window != 0) {
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = window;
-    e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(x, window, False, NoEventMask, &e);
-    XFlush(x);
+    askToClose(x, window);
     reap(program, std::chrono::seconds(10));
   } else {
     ::kill(program, SIGTERM);
@@ -597,17 +533,10 @@ int main(int argc, char** argv) {
                1000.0 * period / sampleRate);
 
   // The X server and the program, from a scratch copy beside its settings.
-  const std::string display = startXvfb(&xvfb);
-  if (display.empty()) {
-    std::fprintf(stderr, "notalumen_jack_flood: Xvfb did not report its display\n");
-    return finish(2);
-  }
-  for (int attempt = 0; attempt < 50 && x == nullptr; attempt++) {
-    x = XOpenDisplay(display.c_str());
-    if (x == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  std::string display;
+  x = startXvfb(&xvfb, &display, &why);
   if (x == nullptr) {
-    std::fprintf(stderr, "notalumen_jack_flood: cannot connect to Xvfb\n");
+    std::fprintf(stderr, "notalumen_jack_flood: %s\n", why.c_str());
     return finish(2);
   }
   char pattern[] = "/tmp/notalumen-flood-XXXXXX";
@@ -626,7 +555,9 @@ int main(int argc, char** argv) {
   ::setenv("DISPLAY", display.c_str(), 1);
   ::setenv("NOTALUMEN_MIDI", "jack", 1);
   child = launch({copy}, scratch + "/output.log", scratch, -1);
-  window = findWindow(x, child);
+  bool ended = false;
+  window = waitForWindow(x, "Notalumen ", child, kPatience, &ended);
+  if (ended) child = 0;
   if (window == 0) {
     std::fprintf(stderr, "notalumen_jack_flood: the program's window did not show\n%s",
                  fileText(scratch + "/output.log").c_str());

@@ -35,6 +35,7 @@
 
 #include "child_process.h"
 #include "jack_server.h"
+#include "x_session.h"
 
 #ifndef NOTALUMEN_PROGRAM
 #error "NOTALUMEN_PROGRAM must name the built program"
@@ -196,15 +197,7 @@ class DesktopProgram : public ::testing::Test {
   // instead, it would leave clients that a synchronous server waits for.
   void closeProgram() {
     if (window != 0) {
-      XEvent e{};
-      e.xclient.type = ClientMessage;
-      e.xclient.window = window;
-      e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-      e.xclient.format = 32;
-      e.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-      e.xclient.data.l[1] = CurrentTime;
-      XSendEvent(x, window, False, NoEventMask, &e);
-      XFlush(x);
+      askToClose(x, window);
       const int status = reap(program, std::chrono::seconds(10));
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
           << "closing the window ended the program with status " << status << "\n" << programOutput();
@@ -216,34 +209,7 @@ class DesktopProgram : public ::testing::Test {
   }
 
   bool startXvfb(std::string* why) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-      *why = "pipe failed";
-      return false;
-    }
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    xvfb = launch({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-                  "", "", fds[1]);
-    ::close(fds[1]);
-    std::string number;
-    for (;;) {
-      pollfd p = {fds[0], POLLIN, 0};
-      char c;
-      if (::poll(&p, 1, 15000) <= 0 || ::read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    ::close(fds[0]);
-    if (number.empty()) {
-      *why = "Xvfb did not report its display";
-      return false;
-    }
-    display = ":" + number;
-    for (int attempt = 0; attempt < 50 && x == nullptr; attempt++) {
-      x = XOpenDisplay(display.c_str());
-      if (x == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (x == nullptr) *why = "cannot connect to Xvfb";
+    x = ::startXvfb(&xvfb, &display, why);
     return x != nullptr;
   }
 
@@ -325,42 +291,11 @@ class DesktopProgram : public ::testing::Test {
     return peer.take();
   }
 
-  std::string windowName(Window w) {
-    Atom name = XInternAtom(x, "_NET_WM_NAME", False);
-    Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
-    Atom type;
-    int format;
-    unsigned long items, rest;
-    unsigned char* data = nullptr;
-    std::string out;
-    if (XGetWindowProperty(x, w, name, 0, 256, False, utf8, &type, &format, &items, &rest, &data) == Success &&
-        data != nullptr) {
-      out.assign(reinterpret_cast<char*>(data), items);
-    }
-    if (data != nullptr) XFree(data);
-    return out;
-  }
-
   bool findWindow() {
-    const auto give = Clock::now() + kPatience;
-    while (Clock::now() < give) {
-      Window root, parent, *children = nullptr;
-      unsigned count = 0;
-      if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && window == 0; i++) {
-          if (windowName(children[i]) == "Notalumen ") window = children[i];
-        }
-        if (children != nullptr) XFree(children);
-      }
-      if (window != 0) return true;
-      int status = 0;
-      if (::waitpid(program, &status, WNOHANG) == program) {
-        program = 0;
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    bool ended = false;
+    window = waitForWindow(x, "Notalumen ", program, kPatience, &ended);
+    if (ended) program = 0;
+    return window != 0;
   }
 
   Screen grab() {

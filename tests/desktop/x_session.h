@@ -1,0 +1,27 @@
+// A private X server for the desktop tests and the JACK harness: Xvfb started
+// on a display it picks, a connection to it, and the program's top-level
+// window found by its title.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+
+// Starts Xvfb (1280x1024x24, no TCP) as a child of ours and connects to it.
+// Returns the connection, null on failure with *why set; *pid and *display
+// tell the server's process and display name (":N").
+Display* startXvfb(pid_t* pid, std::string* display, std::string* why);
+
+// The window's _NET_WM_NAME as UTF-8, empty when it has none.
+std::string windowName(Display* x, Window w);
+
+// Waits (bounded by patience) for a top-level window titled `title`. Returns 0
+// when none shows; *ended is set when `program` ended meanwhile (it is then
+// reaped).
+Window waitForWindow(Display* x, const char* title, pid_t program, std::chrono::milliseconds patience, bool* ended);
+
+// Asks a window to close as a window manager would (WM_DELETE_WINDOW): the
+// program ends through its own exit path.
+void askToClose(Display* x, Window w);
