@@ -81,6 +81,9 @@ inline void writeFile(const char* name, const uint8_t* data, size_t size) {
   std::fclose(f);
 }
 
+// Code units before the terminating 0 of a wide string.
+inline int unitLength(const char16_t* text) { return static_cast<int>(std::char_traits<char16_t>::length(text)); }
+
 inline void removeFile(const char* name) { std::remove((hostDir() + "/" + name).c_str()); }
 
 // FNV-1a over the input: the same input always makes the same choices.

@@ -18,12 +18,6 @@ namespace {
 
 const int kCapacities[8] = {1, 2, 3, 5, 16, 64, 260, 4096};
 
-int unitLength(const char16_t* text) {
-  int n = 0;
-  while (text[n] != 0) n++;
-  return n;
-}
-
 // The scratch directory's files: two plain files, one whose UTF-8 name is
 // Shift-JIS under code page 932, and two directories.
 void makeScratchFiles() {
@@ -74,14 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Wide path: the same bytes in pairs.
   std::u16string wide;
   for (size_t i = 0; i + 1 < in.size; i += 2) wide += static_cast<char16_t>(in.data[i] | in.data[i + 1] << 8);
-  const int wideLength = unitLength(wide.c_str());
+  const int wideLength = fuzz::unitLength(wide.c_str());
   FUZZ_CHECK(wstrlength(wide.c_str()) == wideLength);
   std::vector<char16_t> outW(static_cast<size_t>(capacityW));
   n = dirPartW(outW.data(), capacityW, wide.c_str());
-  FUZZ_CHECK(n == unitLength(outW.data()) && n <= capacityW - 1 && n <= wideLength);
+  FUZZ_CHECK(n == fuzz::unitLength(outW.data()) && n <= capacityW - 1 && n <= wideLength);
   FUZZ_CHECK(std::u16string(outW.data()) == wide.substr(0, static_cast<size_t>(n)));
   n = wstrcopy(outW.data(), capacityW, wide.c_str());
-  FUZZ_CHECK(n == unitLength(outW.data()) && n <= capacityW - 1);
+  FUZZ_CHECK(n == fuzz::unitLength(outW.data()) && n <= capacityW - 1);
   FUZZ_CHECK(std::u16string(outW.data()) == wide.substr(0, static_cast<size_t>(n)));
   if (n > 0) FUZZ_CHECK(!(outW[static_cast<size_t>(n) - 1] >= 0xD800 && outW[static_cast<size_t>(n) - 1] <= 0xDBFF &&
                           n < wideLength && wide[static_cast<size_t>(n)] >= 0xDC00 && wide[static_cast<size_t>(n)] <= 0xDFFF));
@@ -94,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (before < dest.size() && dest[before] != 0) before++;
   const std::u16string kept(dest.data(), before < dest.size() ? before : dest.size() - 1);
   n = wstrappend(dest.data(), capacityW, wide.c_str());
-  const int total = unitLength(dest.data());  // terminated inside, or ASan reports
+  const int total = fuzz::unitLength(dest.data());  // terminated inside, or ASan reports
   FUZZ_CHECK(total <= capacityW - 1 && n >= 0);
   FUZZ_CHECK(std::u16string(dest.data()).compare(0, kept.size(), kept) == 0);
   if (before < dest.size()) FUZZ_CHECK(total == static_cast<int>(before) + n);

@@ -16,12 +16,6 @@ namespace {
 
 const int kCapacities[8] = {1, 2, 3, 4, 7, 64, 300, 20000};
 
-int unitLength(const char16_t* text) {
-  int n = 0;
-  while (text[n] != 0) n++;
-  return n;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -36,14 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char16_t> wideOut(static_cast<size_t>(wideCapacity));
   const int examined = sjisToWide(wideOut.data(), wideCapacity, narrow.c_str());
   FUZZ_CHECK(examined >= 0 && examined <= narrowLength);
-  const int written = unitLength(wideOut.data());  // stops inside the buffer, or ASan reports
+  const int written = fuzz::unitLength(wideOut.data());  // stops inside the buffer, or ASan reports
   FUZZ_CHECK(written <= wideCapacity - 1);
   if (written > 0) FUZZ_CHECK(!(wideOut[written - 1] >= 0xD800 && wideOut[written - 1] <= 0xDBFF));
   if (wideCapacity >= 2 * narrowLength + 1 && narrowLength < 9998) FUZZ_CHECK(examined == narrowLength);
 
   std::u16string wide;
   for (size_t i = 1; i + 1 < size; i += 2) wide += static_cast<char16_t>(data[i] | data[i + 1] << 8);
-  const int wideLength = unitLength(wide.c_str());
+  const int wideLength = fuzz::unitLength(wide.c_str());
   const int narrowCapacity = kCapacities[control >> 4 & 7];
   std::vector<char> narrowOut(static_cast<size_t>(narrowCapacity));
   const int examinedW = wideToSjis(narrowOut.data(), narrowCapacity, wide.c_str());

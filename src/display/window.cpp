@@ -75,6 +75,15 @@ void rebuildBackBuffer(int width, int height) {
   scrollY = 0;
 }
 
+// Size of a window whose client area is width x height (frame and caption
+// added).
+void windowSizeFor(int width, int height, int* w, int* h) {
+  OsRect outer = {0, 0, width, height};
+  osAdjustWindowRect(&outer);
+  *w = outer.right - outer.left;
+  *h = outer.bottom - outer.top;
+}
+
 // True when the window exists and is not being torn down; displayLock held.
 bool windowAlive(void) { return keyboardWindow != 0 && windowState == -1; }
 
@@ -83,10 +92,8 @@ bool windowAlive(void) { return keyboardWindow != 0 && windowState == -1; }
 void fitKeyboardWindow(OsWindow window) {
   int width = keyboardWidth;
   int height = keyboardHeight;
-  OsRect outer = {0, 0, width, height};
-  osAdjustWindowRect(&outer);
-  int w = outer.right - outer.left;
-  int h = outer.bottom - outer.top;
+  int w, h;
+  windowSizeFor(width, height, &w, &h);
   OsRect work;
   osGetWorkArea(&work);
   OsRect now;
@@ -222,10 +229,8 @@ int createKeyboardWindow(int width, int height, const char* title) {
   createdClientWidth = width;
   createdClientHeight = height;
 
-  OsRect outer = {0, 0, width, height};
-  osAdjustWindowRect(&outer);
-  int w = outer.right - outer.left;
-  int h = outer.bottom - outer.top;
+  int w, h;
+  windowSizeFor(width, height, &w, &h);
   OsRect work;
   osGetWorkArea(&work);
   bool clipped = false;

@@ -302,6 +302,18 @@ class WineSession:
             check(time.monotonic() < deadline, "no window %r within %d s" % (title, timeout))
             time.sleep(0.2)
 
+    def start_keyboard(self, box_hint=""):
+        """Starts the program and waits for its keyboard window with the default
+        keyboard's client area, 407x50 (no window manager runs, so Wine leaves
+        caption and frame out: the X window is the client area), and no message
+        box beside it. Returns the window."""
+        self.start()
+        window = self.wait_window("Notalumen ")
+        check(not self.windows("Notalumen"), "a message box is showing" + box_hint)
+        size = self.wait_size(window, 407, 50)
+        check(size == (407, 50), "client area is %dx%d, not 407x50" % size)
+        return window
+
     def geometry(self, wid):
         """(x, y, width, height) of the X window."""
         rc, out = self.x("xwininfo", "-id", wid)

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,7 @@
 #include "midi/os_midi.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/jack_out.h"
+#include "platform/posix/midi_headers.h"
 
 // On JACK the outputs do not go through RtMidi: their ports are on our own
 // client, fed by the queues of jack_out.cpp (which says why).
@@ -148,7 +150,6 @@ struct DeviceList {
 
 struct Session {
   DesktopMidiSystem system;   // MIDI system in use
-  uint32_t serial;            // changes with the system and with each new JACK server
   jack_client_t* jack;        // our JACK client that watches the server; null off JACK
   std::atomic<int> jackGone;  // the JACK server shut down under that client
   RtMidiIn* inLister;         // lists the ports we can read from
@@ -182,7 +183,6 @@ struct OutSlot {
   uint8_t mapper;         // the handle is on the MIDI mapper port
   RtMidiOut* midi;        // ALSA: own connection to the device
   int8_t lane;            // JACK: the jack_out lane that carries the sends; -1 on ALSA
-  uint32_t serial;        // session serial that midi belongs to
   MidiSplitter splitter;  // the outgoing byte stream
   uint8_t wordStatus;     // status that a short word without status continues
   ErrorRecord errors;     // errors RtMidi reported for the own connection
@@ -191,7 +191,6 @@ struct OutSlot {
 struct MapperPort {
   std::mutex lock;     // one send at a time through the shared port
   RtMidiOut* midi;     // ALSA: connection that holds the port "Notalumen Out" while users > 0
-  uint32_t serial;     // session serial that midi belongs to
   int users;           // mapper handles open (under tableLock)
   ErrorRecord errors;  // errors RtMidi reported for the port
 };
@@ -310,39 +309,25 @@ void releaseOutput(RtMidiOut** midi) {
   *midi = nullptr;
 }
 
-void retireOutputs() {
-  for (OutSlot& o : outSlots) releaseOutput(&o.midi);
-  releaseOutput(&mapperPort.midi);
-}
-
-// A new system or a new JACK server: lists and kept connections are stale.
-void sessionMovesOn() {
-  dropListers();
-  retireOutputs();
-  session.serial++;
-}
-
 void dropJack() {
   if (!session.jack) return;
-  sessionMovesOn();
+  dropListers();  // the lists were of the server that went
   jackOutUnbind();
   jack_client_close(session.jack);
   session.jack = nullptr;
 }
 
-// Lets go of everything the session holds (lists, kept output connections,
-// the JACK watch client) while no handle is open.
+// Lets go of everything the session holds (lists, the JACK watch client)
+// while no handle is open.
 bool endSession() {
   if (openHandles > 0) return false;
   dropListers();
-  retireOutputs();
   if (session.jack) {
     jackOutUnbind();
     jack_client_close(session.jack);
   }
   session.jack = nullptr;
   session.system = DESKTOP_MIDI_NONE;
-  session.serial++;
   return true;
 }
 
@@ -405,7 +390,7 @@ void ensureSession() {
   if (openHandles > 0) return;
   const DesktopMidiSystem system = chooseSystem();
   if (system != session.system) {
-    sessionMovesOn();
+    dropListers();  // the lists were of the other system
     session.system = system;
   }
 }
@@ -730,41 +715,24 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
     const bool jack = session.system == DESKTOP_MIDI_JACK;
     char portName[32];
     std::snprintf(portName, sizeof portName, "Notalumen Out %d", k + 1);
-    // One port for all mapper handles: other programs connect to one name.
-    if (jack) {
-      if (index != kMidiMapper) {
-        const int result = jackOutOpen(k, portName, outList.port[index]);
-        if (result != OS_MIDI_OK) return result;
-      } else if (mapperPort.users == 0) {
-        const int result = jackOutOpen(kMapperLane, kMapperPortName, nullptr);
-        if (result != OS_MIDI_OK) return result;
-      }
-      if (index == kMidiMapper) mapperPort.users++;
+    if (index == kMidiMapper && mapperPort.users > 0) {
+      // One port for all mapper handles: other programs connect to one name.
+    } else if (jack) {
+      const int result = index == kMidiMapper ? jackOutOpen(kMapperLane, kMapperPortName, nullptr)
+                                              : jackOutOpen(k, portName, outList.port[index]);
+      if (result != OS_MIDI_OK) return result;
     } else if (index == kMidiMapper) {
-      if (mapperPort.users == 0) {
-        if (!mapperPort.midi || mapperPort.serial != session.serial) {
-          delete mapperPort.midi;
-          mapperPort.midi = nullptr;
-          mapperPort.midi = newConnection<RtMidiOut>(&mapperPort.errors);
-          mapperPort.serial = session.serial;
-        }
-        mapperPort.errors.failed.store(0);
-        mapperPort.midi->openVirtualPort(kMapperPortName);
-        if (mapperPort.errors.failed.load()) {
-          const int result = resultOf(mapperPort.errors.type.load(), false);
-          releaseOutput(&mapperPort.midi);
-          return result;
-        }
+      assert(!mapperPort.midi);
+      mapperPort.midi = newConnection<RtMidiOut>(&mapperPort.errors);
+      mapperPort.midi->openVirtualPort(kMapperPortName);
+      if (mapperPort.errors.failed.load()) {
+        const int result = resultOf(mapperPort.errors.type.load(), false);
+        releaseOutput(&mapperPort.midi);
+        return result;
       }
-      mapperPort.users++;
     } else {
-      if (!o.midi || o.serial != session.serial) {
-        delete o.midi;
-        o.midi = nullptr;
-        o.midi = newConnection<RtMidiOut>(&o.errors);
-        o.serial = session.serial;
-      }
-      o.errors.failed.store(0);
+      assert(!o.midi);
+      o.midi = newConnection<RtMidiOut>(&o.errors);
       const int live = livePort(o.midi, outList.port[index]);
       if (live < 0) {
         releaseOutput(&o.midi);
@@ -777,6 +745,7 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
         return result;
       }
     }
+    if (index == kMidiMapper) mapperPort.users++;
     std::lock_guard<std::mutex> slotGuard(o.lock);
     o.generation = nextGeneration();
     o.open = 1;
@@ -828,8 +797,7 @@ int osMidiOutShort(MidiHandle handle, uint32_t word) {
 int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
   OUT_SLOT_OR_FAIL(handle);
   if (!header) return OS_MIDI_INVALPARAM;
-  if (header->flags & OS_MHDR_PREPARED) return OS_MIDI_OK;
-  header->flags = (header->flags & ~static_cast<uint32_t>(OS_MHDR_DONE | OS_MHDR_INQUEUE)) | OS_MHDR_PREPARED;
+  markHeaderPrepared(header);
   return OS_MIDI_OK;
 }
 
@@ -859,10 +827,7 @@ int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
 int osMidiOutUnprepare(MidiHandle handle, MidiHeader* header) {
   OUT_SLOT_OR_FAIL(handle);
   if (!header) return OS_MIDI_INVALPARAM;
-  if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_OK;
-  if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
-  header->flags &= ~static_cast<uint32_t>(OS_MHDR_PREPARED);
-  return OS_MIDI_OK;
+  return markHeaderUnprepared(header);
 }
 
 int osMidiOutClose(MidiHandle handle) {
@@ -948,8 +913,7 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
 int osMidiInPrepare(MidiHandle handle, MidiHeader* header) {
   IN_SLOT_OR_FAIL(handle);
   if (!header) return OS_MIDI_INVALPARAM;
-  if (header->flags & OS_MHDR_PREPARED) return OS_MIDI_OK;
-  header->flags = (header->flags & ~static_cast<uint32_t>(OS_MHDR_DONE | OS_MHDR_INQUEUE)) | OS_MHDR_PREPARED;
+  markHeaderPrepared(header);
   return OS_MIDI_OK;
 }
 
@@ -984,10 +948,7 @@ int osMidiInReset(MidiHandle handle) {
 int osMidiInUnprepare(MidiHandle handle, MidiHeader* header) {
   IN_SLOT_OR_FAIL(handle);
   if (!header) return OS_MIDI_INVALPARAM;
-  if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_OK;
-  if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
-  header->flags &= ~static_cast<uint32_t>(OS_MHDR_PREPARED);
-  return OS_MIDI_OK;
+  return markHeaderUnprepared(header);
 }
 
 int osMidiInClose(MidiHandle handle) {

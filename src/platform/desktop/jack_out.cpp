@@ -43,7 +43,6 @@ jack_client_t* client;                // bound client; null: none
 int lanesOpen;                        // lanes with a registered port
 int active;                           // the client is activated
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
-std::atomic<uint32_t> dropped;        // messages no port buffer could take
 Lane lanes[kJackOutLanes];
 
 void sleepMs(int ms) {
@@ -84,9 +83,9 @@ void serve(Lane* lane, jack_nframes_t frames) {
     jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, count);
     if (!event) {
       if (written) break;  // the buffer is full: the rest goes next cycle
-      // Not even an empty buffer takes it; the sender checks for this, so
-      // only a change of the server's buffer size gets here.
-      dropped.fetch_add(1, std::memory_order_relaxed);
+      // Not even an empty buffer takes it: it is passed over. The sender
+      // refuses such messages, so only a change of the server's buffer size
+      // gets here.
     } else {
       copyOut(*lane, tail + kLengthBytes, event, count);
       written = true;
@@ -167,7 +166,6 @@ int jackOutOpen(int index, const char* name, const char* device) {
   // few dozen bytes.
   const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
   lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
-  lane.tail.store(lane.head.load());
   lane.registered = port;
   lanesOpen++;
   lane.port.store(port, std::memory_order_release);
@@ -208,30 +206,25 @@ void jackOutClose(int index, int serverGone) {
   assert(index >= 0 && index < kJackOutLanes);
   Lane& lane = lanes[index];
   if (!lane.registered || !client) return;
-  if (serverGone) {
+  if (!serverGone) {
+    // What was sent goes out first, as on a device that plays its buffer.
+    for (int waited = 0; waited < kJackOutWaitMs; waited++) {
+      if (lane.tail.load(std::memory_order_acquire) == lane.head.load(std::memory_order_relaxed)) break;
+      sleepMs(1);
+    }
+    // Disconnected first, so the port's last buffer is not read again; then
+    // the callback lets go of it before the port goes.
+    jack_port_disconnect(client, lane.registered);
     lane.port.store(nullptr, std::memory_order_release);
-    lane.registered = nullptr;
-    lane.tail.store(lane.head.load());
-    if (--lanesOpen == 0) active = 0;
-    return;
+    waitCycles(2, kJackOutWaitMs);
+    jack_port_unregister(client, lane.registered);
   }
-  // What was sent goes out first, as on a device that plays its buffer.
-  for (int waited = 0; waited < kJackOutWaitMs; waited++) {
-    if (lane.tail.load(std::memory_order_acquire) == lane.head.load(std::memory_order_relaxed)) break;
-    sleepMs(1);
-  }
-  // Disconnected first, so the port's last buffer is not read again; then
-  // the callback lets go of it before the port goes.
-  jack_port_disconnect(client, lane.registered);
+  // With the server gone the port went with it and is only forgotten.
   lane.port.store(nullptr, std::memory_order_release);
-  waitCycles(2, kJackOutWaitMs);
-  jack_port_unregister(client, lane.registered);
   lane.registered = nullptr;
-  lane.tail.store(lane.head.load());
+  lane.tail.store(lane.head.load());  // the next open starts with an empty queue
   if (--lanesOpen == 0 && active) {
-    jack_deactivate(client);
+    if (!serverGone) jack_deactivate(client);
     active = 0;
   }
 }
-
-uint32_t jackOutDropped(void) { return dropped.load(std::memory_order_relaxed); }

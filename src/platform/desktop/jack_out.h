@@ -34,6 +34,3 @@ int jackOutSend(int lane, const uint8_t* bytes, size_t count, int mayWait);
 // Lets the queue go out (bounded wait), disconnects and unregisters the port.
 // serverGone: the server went away; the port is only forgotten.
 void jackOutClose(int lane, int serverGone);
-
-// Messages that could not be written at all (larger than an empty port buffer).
-uint32_t jackOutDropped(void);

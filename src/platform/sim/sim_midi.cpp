@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "midi/os_midi.h"
+#include "platform/posix/midi_headers.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_state.h"
 
@@ -573,8 +574,7 @@ int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
   if (!header) return OS_MIDI_INVALPARAM;
   if (takeFault(machine.failPrepare)) return machine.failPrepareCode;
   // Preparing a prepared header changes nothing.
-  if (header->flags & OS_MHDR_PREPARED) return OS_MIDI_OK;
-  header->flags = (header->flags & ~static_cast<uint32_t>(OS_MHDR_DONE | OS_MHDR_INQUEUE)) | OS_MHDR_PREPARED;
+  if (!markHeaderPrepared(header)) return OS_MIDI_OK;
   forgetPrepared(header);
   machine.prepared.push_back({header, header->bufferLength});
   return OS_MIDI_OK;
@@ -611,11 +611,9 @@ int osMidiOutUnprepare(MidiHandle handle, MidiHeader* header) {
   std::lock_guard<std::mutex> lock(machineLock);
   if (!findOut("midiOutUnprepare", handle)) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
-  if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_OK;
-  if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
-  header->flags &= ~static_cast<uint32_t>(OS_MHDR_PREPARED);
-  forgetPrepared(header);
-  return OS_MIDI_OK;
+  const int result = markHeaderUnprepared(header);
+  if (result == OS_MIDI_OK) forgetPrepared(header);
+  return result;
 }
 
 int osMidiOutClose(MidiHandle handle) {
@@ -661,8 +659,7 @@ int osMidiInPrepare(MidiHandle handle, MidiHeader* header) {
   std::lock_guard<std::mutex> lock(machineLock);
   if (findIn("midiInPrepare", handle) < 0) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
-  if (header->flags & OS_MHDR_PREPARED) return OS_MIDI_OK;
-  header->flags = (header->flags & ~static_cast<uint32_t>(OS_MHDR_DONE | OS_MHDR_INQUEUE)) | OS_MHDR_PREPARED;
+  markHeaderPrepared(header);
   return OS_MIDI_OK;
 }
 
@@ -712,10 +709,7 @@ int osMidiInUnprepare(MidiHandle handle, MidiHeader* header) {
   std::lock_guard<std::mutex> lock(machineLock);
   if (findIn("midiInUnprepare", handle) < 0) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
-  if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_OK;
-  if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
-  header->flags &= ~static_cast<uint32_t>(OS_MHDR_PREPARED);
-  return OS_MIDI_OK;
+  return markHeaderUnprepared(header);
 }
 
 int osMidiInClose(MidiHandle handle) {
