@@ -139,6 +139,39 @@ TEST_F(SimMidi, SendsAreRecordedPerDeviceAndFaultsRecordNothing) {
   EXPECT_TRUE(simMidiOutEvents(1)[3].isLong);
 }
 
+// With recording off the sim answers short sends without its lock: the handle
+// check, the scripted faults and a reset must still hold on that way.
+TEST_F(SimMidi, UnrecordedSendsStillCheckHandlesAndFaults) {
+  simAddMidiOut("A");
+  const MidiHandle first = openOut(0);
+  simRecordMidiOutput(false);
+  EXPECT_EQ(osMidiOutShort(first, 0x643C90), OS_MIDI_OK);
+  simFailMidiOutShort(1, OS_MIDI_NOMEM);
+  EXPECT_EQ(osMidiOutShort(first, 0x643C90), OS_MIDI_NOMEM);
+  EXPECT_EQ(osMidiOutShort(first, 0x643C90), OS_MIDI_OK);
+
+  // Later handles that share the first one's place: each answers for itself.
+  std::vector<MidiHandle> later;
+  for (int i = 0; i < 80; i++) later.push_back(openOut(0));
+  for (MidiHandle h : later) ASSERT_EQ(osMidiOutClose(h), OS_MIDI_OK);
+  EXPECT_EQ(osMidiOutShort(first, 0x643C90), OS_MIDI_OK);
+  for (MidiHandle h : later) ASSERT_EQ(osMidiOutShort(h, 0x643C90), OS_MIDI_INVALHANDLE);
+  ASSERT_EQ(osMidiOutClose(first), OS_MIDI_OK);
+  EXPECT_EQ(osMidiOutShort(first, 0x643C90), OS_MIDI_INVALHANDLE);
+
+  // A new machine gives out the same handle values: an old one is not open there.
+  const MidiHandle old = openOut(0);
+  simReset();
+  simAddMidiOut("A");
+  simRecordMidiOutput(false);
+  EXPECT_EQ(osMidiOutShort(old, 0x643C90), OS_MIDI_INVALHANDLE);
+  const MidiHandle fresh = openOut(0);
+  EXPECT_EQ(osMidiOutShort(fresh, 0x643C90), OS_MIDI_OK);
+  simRecordMidiOutput(true);
+  EXPECT_EQ(osMidiOutShort(fresh, 0x643E90), OS_MIDI_OK);
+  EXPECT_EQ(simMidiOutBytes(0), (Bytes{0x90, 0x3E, 0x64})) << "recording again from the switch on";
+}
+
 TEST_F(SimMidi, LongMessageHeldUntilFinished) {
   simAddMidiOut("Synth");
   const MidiHandle out = openOut(0);

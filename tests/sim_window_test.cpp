@@ -117,6 +117,27 @@ TEST_F(SimWindowTest, FillStopsBeforeRightAndBottomAndClipsToTheSurface) {
       << "black when made; outside reads as no pixel";
 }
 
+// The fill writes rows in blocks of several pixels whose last block overlaps
+// the one before: every width and offset must colour exactly its rectangle.
+TEST_F(SimWindowTest, FillOfEveryWidthColoursExactlyItsRectangle) {
+  enum { kW = 48, kH = 5 };
+  OsSurface s = osCreateOffscreen(0, kW, kH);
+  ASSERT_NE(s, 0);
+  for (int width = 1; width <= 40; width++) {
+    for (int left : {0, 1, 3, kW - width}) {
+      fill(s, {0, 0, kW, kH}, 0x010203);
+      fill(s, {left, 1, left + width, kH - 1}, 0xABCDEF);
+      for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+          const bool inside = x >= left && x < left + width && y >= 1 && y < kH - 1;
+          ASSERT_EQ(simSurfacePixel(s, x, y), inside ? 0xABCDEFu : 0x010203u)
+              << "width " << width << " from " << left << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(SimWindowTest, CopyKeepsInsideBothSurfacesAndMayOverlap) {
   OsSurface src = osCreateOffscreen(0, 4, 4);
   OsSurface dst = osCreateOffscreen(0, 3, 3);

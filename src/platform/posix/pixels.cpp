@@ -4,7 +4,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
+
+namespace {
+
+constexpr size_t kNarrowFill = 16;     // pixels: a row of at most two cache lines
+constexpr long long kPrefetchRows = 64;  // rows asked for ahead of a narrow fill
+
+}  // namespace
 
 void pixelFill(PixelBuffer p, long long left, long long top, long long right, long long bottom, uint32_t colour) {
   left = std::max(left, 0LL);
@@ -14,28 +20,47 @@ void pixelFill(PixelBuffer p, long long left, long long top, long long right, lo
   if (left >= right || top >= bottom || p.data == nullptr) return;
   // A key is drawn as short rows and one-pixel lines, where a general fill's
   // set-up for each row costs more than its stores: rows are stepped by a
-  // pointer and filled with 8- or 4-pixel blocks, the last block of a row
-  // overlapping the one before instead of finishing pixel by pixel.
+  // pointer and filled with 4-pixel stores from a register, the last store of a
+  // row overlapping the one before instead of finishing pixel by pixel.
   const size_t width = static_cast<size_t>(right - left);
   const size_t stride = static_cast<size_t>(p.width);
   uint32_t* row = p.data + static_cast<size_t>(top) * stride + static_cast<size_t>(left);
   uint32_t* const end = row + static_cast<size_t>(bottom - top) * stride;
-  uint32_t block[8];
-  std::fill(std::begin(block), std::end(block), colour);
-  if (width >= 8) {
+  typedef uint32_t Quad __attribute__((vector_size(16)));
+  const Quad quad = {colour, colour, colour, colour};
+  auto put = [&quad](uint32_t* at) { std::memcpy(at, &quad, sizeof quad); };
+  // Each row of a narrow fill is a cache line of its own, a row length away
+  // from the one before: too far apart for the processor's own prefetching, so
+  // every row's store would wait for its line in turn. Asking for all of them
+  // first lets the lines come in together (notes drawn on a 16-column keyboard
+  // went from about 1.5 to 2.1 million a second with this, see
+  // docs/performance.md).
+  if (width <= kNarrowFill) {
+    uint32_t* const last = bottom - top > kPrefetchRows ? row + kPrefetchRows * stride : end;
+    for (uint32_t* r = row; r != last; r += stride) __builtin_prefetch(r, 1);
+  }
+  if (width == 1) {
+    for (; row != end; row += stride) *row = colour;
+  } else if (width < 4) {
     for (; row != end; row += stride) {
-      size_t x = 0;
-      for (; x + 8 <= width; x += 8) std::memcpy(row + x, block, sizeof block);
-      if (x < width) std::memcpy(row + width - 8, block, sizeof block);
+      for (size_t x = 0; x < width; x++) row[x] = colour;
     }
-  } else if (width >= 4) {
+  } else if (width <= 8) {
     for (; row != end; row += stride) {
-      std::memcpy(row, block, 4 * sizeof(uint32_t));
-      std::memcpy(row + width - 4, block, 4 * sizeof(uint32_t));
+      put(row);
+      put(row + width - 4);
     }
   } else {
     for (; row != end; row += stride) {
-      for (size_t x = 0; x < width; x++) row[x] = colour;
+      size_t x = 0;
+      for (; x + 8 <= width; x += 8) {
+        put(row + x);
+        put(row + x + 4);
+      }
+      if (x < width) {
+        put(row + width - 8);
+        put(row + width - 4);
+      }
     }
   }
 }

@@ -1,6 +1,7 @@
 // Sim MIDI devices and serial ports: a scripted machine behind the platform
 // MIDI and serial services that records every call and everything sent, and
 // delivers input on the thread of the test that injects it.
+#include <atomic>
 #include <cassert>
 #include <condition_variable>
 #include <cstddef>
@@ -98,6 +99,23 @@ struct SimMidiMachine {
 std::mutex machineLock;              // guards machine; never held while a callback runs
 std::condition_variable inputIdle;   // signalled when a delivery ends
 SimMidiMachine machine;
+
+// Short sends while nothing is recorded and no fault is scripted do not take
+// machineLock: an output's handle found in its slot is answered at once, as a
+// device driver takes a short message without a machine-wide lock. Anything
+// else (recording on, a fault scripted, a handle not in its slot) takes the
+// locked way. The slots and the switch are written under machineLock.
+constexpr int kQuickSlots = 64;
+std::atomic<MidiHandle> quickOutSlots[kQuickSlots];
+std::atomic<bool> quickSends(false);
+
+std::atomic<MidiHandle>& quickSlot(MidiHandle handle) {
+  return quickOutSlots[(static_cast<uintptr_t>(handle) >> 4) % kQuickSlots];
+}
+
+void updateQuickSends() {
+  quickSends.store(!machine.recordOutput && machine.failShort <= 0, std::memory_order_release);
+}
 
 thread_local int deliveryDepth = 0;  // callbacks running on this thread
 thread_local int serialError = 0;    // error of this thread's last failed serial write
@@ -268,6 +286,8 @@ bool inputLive(int index) {
 void simResetMidi(void) {
   std::lock_guard<std::mutex> lock(machineLock);
   machine = SimMidiMachine();
+  for (std::atomic<MidiHandle>& slot : quickOutSlots) slot.store(0, std::memory_order_release);
+  updateQuickSends();
 }
 
 // ---- Scripting the machine.
@@ -323,6 +343,7 @@ void simFailMidiOutShort(int count, int code) {
   std::lock_guard<std::mutex> lock(machineLock);
   machine.failShort = count;
   machine.failShortCode = code;
+  updateQuickSends();
 }
 
 void simFailMidiOutPrepare(int count, int code) {
@@ -340,6 +361,7 @@ void simFailMidiOutLong(int count, int code) {
 void simRecordMidiOutput(bool record) {
   std::lock_guard<std::mutex> lock(machineLock);
   machine.recordOutput = record;
+  updateQuickSends();
 }
 
 std::vector<SimMidiOutEvent> simMidiOutEvents(int index) {
@@ -551,15 +573,23 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
   // Outputs, like the mapper and most synthesizers, may be opened more than once.
   MidiHandle h = newHandle();
   machine.openOuts.push_back({h, index});
+  quickSlot(h).store(h, std::memory_order_release);
   *handle = h;
   return OS_MIDI_OK;
 }
 
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
+  if (handle != 0 && quickSends.load(std::memory_order_acquire) &&
+      quickSlot(handle).load(std::memory_order_acquire) == handle) {
+    return OS_MIDI_OK;
+  }
   std::lock_guard<std::mutex> lock(machineLock);
   SimOutOpen* o = findOut("midiOutShort", handle);
   if (!o) return OS_MIDI_INVALHANDLE;
-  if (takeFault(machine.failShort)) return machine.failShortCode;
+  if (takeFault(machine.failShort)) {
+    updateQuickSends();
+    return machine.failShortCode;
+  }
   if (!machine.recordOutput) return OS_MIDI_OK;
   SimMidiOutEvent e;
   e.isLong = false;
@@ -626,6 +656,7 @@ int osMidiOutClose(MidiHandle handle) {
   for (size_t i = 0; i < machine.openOuts.size(); i++) {
     if (machine.openOuts[i].handle == handle) {
       machine.openOuts.erase(machine.openOuts.begin() + static_cast<std::ptrdiff_t>(i));
+      if (quickSlot(handle).load(std::memory_order_relaxed) == handle) quickSlot(handle).store(0, std::memory_order_release);
       break;
     }
   }
