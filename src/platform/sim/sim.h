@@ -72,7 +72,9 @@ std::vector<SimMidiOutEvent> simMidiOutEvents(int index);  // index kMidiMapper 
 // the mapper (not the serial ports) keep no record of what they receive, and
 // simMidiCalls leaves out the calls made on output handles (sends, prepares,
 // unprepares, closes), so that benchmarks and allocation counts see the
-// program's own costs only. Handles are still checked, faults still injected.
+// program's own costs only. Handles are still checked, faults still injected;
+// while no short-send fault is scripted, a short send to an open handle is
+// answered without the machine's lock, as a driver takes it.
 void simRecordMidiOutput(bool record);
 // The bytes an output received, short words cut to their message length by
 // status (running-status words as two bytes), long messages whole.
