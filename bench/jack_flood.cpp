@@ -10,7 +10,6 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -29,7 +28,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,9 +58,9 @@ constexpr int kCrossedKept = 8;                           // period boundaries c
 // alternate over every key, the velocity steps through 1..127 once per round
 // of the keys, so no message repeats within kPattern and a loss or a swap shows.
 
-void messageBytes(int64_t i, uint8_t channel, uint8_t bytes[3]) {
+void messageBytes(int64_t i, uint8_t bytes[3]) {
   const int64_t pair = (i / 2) % (kNotes * 127);
-  bytes[0] = static_cast<uint8_t>((i % 2 == 0 ? 0x90 : 0x80) | channel);
+  bytes[0] = static_cast<uint8_t>(i % 2 == 0 ? 0x90 : 0x80);
   bytes[1] = static_cast<uint8_t>(kLowNote + pair % kNotes);
   bytes[2] = static_cast<uint8_t>(1 + pair / kNotes);
 }
@@ -162,7 +160,7 @@ void send(Run* r, void* buffer, jack_nframes_t first, jack_nframes_t frames) {
       r->late++;
     }
     uint8_t bytes[3];
-    messageBytes(r->sent, 0, bytes);
+    messageBytes(r->sent, bytes);
     if (jack_midi_event_write(buffer, static_cast<jack_nframes_t>(offset), bytes, 3) != 0) break;
     r->sentAt[r->sent] = first + static_cast<uint32_t>(offset);
     r->sent++;
@@ -254,13 +252,6 @@ bool passes(Harness* h, uint32_t message, uint32_t back, std::chrono::millisecon
   return false;
 }
 
-std::string fileText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // CPU time of a process, all its threads, in nanoseconds (scheduler statistics).
 double cpuNs(pid_t pid) {
   double total = 0;
@@ -271,19 +262,6 @@ double cpuNs(pid_t pid) {
     if (in >> ns) total += ns;
   }
   return total;
-}
-
-// Closes the window as a window manager would: the program ends through its
-// exit path and leaves JACK cleanly (a killed client would hold up the
-// synchronous server until it gives up on it).
-void closeProgram(Display* x, Window window, pid_t program) {
-  if (x != nullptr && window != 0) {
-    askToClose(x, window);
-    reap(program, std::chrono::seconds(10));
-  } else {
-    ::kill(program, SIGTERM);
-    reap(program, std::chrono::seconds(5));
-  }
 }
 
 // ---- Figures.
@@ -302,7 +280,7 @@ struct Figures {
   uint32_t max;           // latency, frames
   double sendSeconds;     // wall time of the sending
   double drainSeconds;    // wall time from the last message sent to the last one back
-  double programCpu;      // percent of one core the program used while sending (-1: not measured)
+  double programCpu;      // percent of one core the program used while sending
   double xvfbCpu;         // the same for Xvfb
   double jackdCpu;        // the same for jackd
   uint64_t xruns;         // xruns during the run
@@ -310,7 +288,7 @@ struct Figures {
 };
 
 struct Watched {
-  pid_t program;  // 0 when not running
+  pid_t program;  // the program
   pid_t xvfb;     // the X server
   pid_t jackd;    // the JACK server
 };
@@ -328,7 +306,7 @@ Figures flood(Harness* h, jack_port_t* out, jack_port_t* in, uint8_t channel, do
   r.got.assign(static_cast<size_t>(r.total), 0);
   r.latency.assign(static_cast<size_t>(r.total), 0);
   const uint64_t xrunsBefore = h->xruns.load();
-  const double cpu0[3] = {watched.program ? cpuNs(watched.program) : 0, cpuNs(watched.xvfb), cpuNs(watched.jackd)};
+  const double cpu0[3] = {cpuNs(watched.program), cpuNs(watched.xvfb), cpuNs(watched.jackd)};
   const auto start = Clock::now();
   h->active.store(&r, std::memory_order_release);
   const auto longest = std::chrono::duration<double>(seconds * 3 + 10);
@@ -336,7 +314,7 @@ Figures flood(Harness* h, jack_port_t* out, jack_port_t* in, uint8_t channel, do
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   const auto sentAll = Clock::now();
-  const double cpu1[3] = {watched.program ? cpuNs(watched.program) : 0, cpuNs(watched.xvfb), cpuNs(watched.jackd)};
+  const double cpu1[3] = {cpuNs(watched.program), cpuNs(watched.xvfb), cpuNs(watched.jackd)};
   // The tail: until everything is back, or nothing more comes.
   int64_t seen = -1;
   auto lastChange = Clock::now();
@@ -365,7 +343,7 @@ Figures flood(Harness* h, jack_port_t* out, jack_port_t* in, uint8_t channel, do
   f.late = r.late;
   f.sendSeconds = std::chrono::duration<double>(sentAll - start).count();
   f.drainSeconds = std::max(0.0, std::chrono::duration<double>(lastArrival - sentAll).count());
-  f.programCpu = watched.program ? 100 * (cpu1[0] - cpu0[0]) / 1e9 / f.sendSeconds : -1;
+  f.programCpu = 100 * (cpu1[0] - cpu0[0]) / 1e9 / f.sendSeconds;
   f.xvfbCpu = 100 * (cpu1[1] - cpu0[1]) / 1e9 / f.sendSeconds;
   f.jackdCpu = 100 * (cpu1[2] - cpu0[2]) / 1e9 / f.sendSeconds;
   f.xruns = h->xruns.load() - xrunsBefore;
@@ -492,17 +470,15 @@ int main(int argc, char** argv) {
   Display* x = nullptr;
   Window window = 0;
   std::string scratch;
-  int exitCode = 2;
   // Everything is taken down at the end, whichever way the run went.
   auto finish = [&](int code) {
+    // Closed as a window manager would: the program leaves JACK cleanly (a
+    // killed client would hold up the synchronous server until it gives up).
     if (child > 0) closeProgram(x, window, child);
     if (x != nullptr) XCloseDisplay(x);
     if (h.client != nullptr) jack_client_close(h.client);
     jackServerStop(&server);
-    if (xvfb > 0) {
-      ::kill(xvfb, SIGTERM);
-      reap(xvfb, std::chrono::seconds(5));
-    }
+    if (xvfb > 0) stopXvfb(xvfb);
     if (!scratch.empty()) {
       std::error_code ignored;
       std::filesystem::remove_all(scratch, ignored);
@@ -674,6 +650,5 @@ int main(int argc, char** argv) {
     child = 0;
   }
   std::fflush(stdout);
-  exitCode = 0;
-  return finish(exitCode);
+  return finish(0);
 }

@@ -128,13 +128,7 @@ int prepareHeader(OutPort& port) {
 }
 
 void logLongMessage(int first, const uint8_t* data, int n) {
-#if !defined(NOTALUMEN_LOG_STDERR)
-  // The dump is a call per byte into a sink that discards it: not worth it.
-  (void)first;
-  (void)data;
-  (void)n;
-  return;
-#endif
+#if defined(NOTALUMEN_LOG_STDERR)
   log("DEBUG %d bytes: ", n + 1);
   log("  0x%02X,", first);
   for (int i = 0; i < n; i++) {
@@ -142,6 +136,12 @@ void logLongMessage(int first, const uint8_t* data, int n) {
     if (i % 16 == 14) log(" \n  ");
   }
   log("\n");
+#else
+  // The dump is a call per byte into a sink that discards it: not worth it.
+  (void)first;
+  (void)data;
+  (void)n;
+#endif
 }
 
 int longMessage(int k, int first, const uint8_t* data, int n) {

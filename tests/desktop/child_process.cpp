@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -63,4 +64,11 @@ int reap(pid_t pid, std::chrono::milliseconds patience) {
   ::kill(pid, SIGKILL);
   ::waitpid(pid, &status, 0);
   return -1;
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }

@@ -22,3 +22,6 @@ pid_t launch(const std::vector<std::string>& args, const std::string& out, const
 // Waits (bounded) for a child to end; kills it when it does not. Returns its
 // wait status, -1 when it had to be killed.
 int reap(pid_t pid, std::chrono::milliseconds patience);
+
+// The whole text of a file, empty when it cannot be read.
+std::string fileText(const std::string& path);

@@ -11,7 +11,6 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -181,11 +180,8 @@ class DesktopProgram : public ::testing::Test {
     if (peer.client != nullptr) jack_client_close(peer.client);
     peer.client = nullptr;
     jackServerStop(&server);
-    if (xvfb > 0) {
-      ::kill(xvfb, SIGTERM);
-      reap(xvfb, std::chrono::seconds(5));
-      xvfb = 0;
-    }
+    if (xvfb > 0) stopXvfb(xvfb);
+    xvfb = 0;
     if (!scratch.empty()) {
       std::error_code ignored;
       std::filesystem::remove_all(scratch, ignored);
@@ -196,14 +192,10 @@ class DesktopProgram : public ::testing::Test {
   // program ends through its exit path and leaves JACK cleanly. Killed
   // instead, it would leave clients that a synchronous server waits for.
   void closeProgram() {
+    const int status = ::closeProgram(x, window, program);
     if (window != 0) {
-      askToClose(x, window);
-      const int status = reap(program, std::chrono::seconds(10));
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
           << "closing the window ended the program with status " << status << "\n" << programOutput();
-    } else {
-      ::kill(program, SIGTERM);
-      reap(program, std::chrono::seconds(5));
     }
     program = 0;
   }
@@ -263,9 +255,8 @@ class DesktopProgram : public ::testing::Test {
   }
 
   std::string programOutput() {
-    std::ifstream in(scratch + "/output.log");
     std::stringstream text;
-    text << in.rdbuf();
+    text << fileText(scratch + "/output.log");
     int status = 0;
     if (program > 0 && ::waitpid(program, &status, WNOHANG) == program) {
       text << "(the program ended with status " << status << ")\n";

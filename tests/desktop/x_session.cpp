@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,4 +93,18 @@ void askToClose(Display* x, Window w) {
   e.xclient.data.l[1] = CurrentTime;
   XSendEvent(x, w, False, NoEventMask, &e);
   XFlush(x);
+}
+
+int closeProgram(Display* x, Window w, pid_t program) {
+  if (x != nullptr && w != 0) {
+    askToClose(x, w);
+    return reap(program, std::chrono::seconds(10));
+  }
+  ::kill(program, SIGTERM);
+  return reap(program, std::chrono::seconds(5));
+}
+
+void stopXvfb(pid_t pid) {
+  ::kill(pid, SIGTERM);
+  reap(pid, std::chrono::seconds(5));
 }

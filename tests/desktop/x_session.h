@@ -25,3 +25,11 @@ Window waitForWindow(Display* x, const char* title, pid_t program, std::chrono::
 // Asks a window to close as a window manager would (WM_DELETE_WINDOW): the
 // program ends through its own exit path.
 void askToClose(Display* x, Window w);
+
+// Ends a program whose window is w: asks the window to close and waits up to
+// 10 s; without a connection or window it sends SIGTERM and waits up to 5 s.
+// Returns the program's wait status (-1: it had to be killed).
+int closeProgram(Display* x, Window w, pid_t program);
+
+// Ends an Xvfb that startXvfb started.
+void stopXvfb(pid_t pid);

@@ -511,14 +511,21 @@ void giveBack(InSlot* s, MidiHeader* header, unsigned message, uint32_t stamp) {
   notify(s, message, reinterpret_cast<uintptr_t>(header), stamp);
 }
 
+// The header being filled, if any, goes back with the message.
+void giveBackCurrent(InSlot* s, unsigned message, uint32_t stamp) {
+  MidiHeader* h = s->current;
+  if (!h) return;
+  s->current = nullptr;
+  giveBack(s, h, message, stamp);
+}
+
 // One byte of a system-exclusive message into the header being filled. A full
 // header goes back and the message goes on in the next one, as a Windows driver
 // does; with no header left the rest of the message is lost.
 void sysexByte(InSlot* s, uint8_t byte, uint32_t stamp) {
   MidiHeader* h = s->current;
   if (h && h->bytesRecorded >= h->bufferLength) {
-    s->current = nullptr;
-    giveBack(s, h, OS_MIM_LONGDATA, stamp);
+    giveBackCurrent(s, OS_MIM_LONGDATA, stamp);
     if (!s->started) return;
     s->current = dequeue(s);
     h = s->current;
@@ -550,20 +557,12 @@ void deliverBytes(InSlot* s, const unsigned char* bytes, size_t count) {
         break;
       case MIDI_PIECE_SYSEX_END:
         sysexByte(s, 0xF7, stamp);
-        if (s->current && s->started) {
-          MidiHeader* h = s->current;
-          s->current = nullptr;
-          giveBack(s, h, OS_MIM_LONGDATA, stamp);
-        }
+        if (s->started) giveBackCurrent(s, OS_MIM_LONGDATA, stamp);
         break;
       case MIDI_PIECE_SYSEX_CUT:
         // A status byte inside the message: it was incomplete. The header
         // comes back as a long error; the status byte is read again.
-        if (s->current) {
-          MidiHeader* h = s->current;
-          s->current = nullptr;
-          giveBack(s, h, OS_MIM_LONGERROR, stamp);
-        }
+        giveBackCurrent(s, OS_MIM_LONGERROR, stamp);
         continue;
       case MIDI_PIECE_STRAY:
         notify(s, OS_MIM_ERROR, bytes[i], stamp);
@@ -606,22 +605,19 @@ void returnHeaders(InSlot* s) {
 
 int sendMessage(OutSlot* o, const uint8_t* bytes, size_t count) {
   if (count == 0) return OS_MIDI_OK;
+  // The mapper's handles share one port: one writer at a time.
+  std::unique_lock<std::mutex> guard(mapperPort.lock, std::defer_lock);
+  if (o->mapper) guard.lock();
   if (o->lane >= 0) {
     if (session.jackGone.load()) return OS_MIDI_NODRIVER;
     // On the JACK process thread (an input's notification) nothing may wait.
-    if (!o->mapper) return jackOutSend(o->lane, bytes, count, !deliveringOnMidiThread);
-    std::lock_guard<std::mutex> guard(mapperPort.lock);  // one writer per queue
     return jackOutSend(o->lane, bytes, count, !deliveringOnMidiThread);
   }
-  if (o->mapper) {
-    std::lock_guard<std::mutex> guard(mapperPort.lock);
-    mapperPort.errors.failed.store(0);
-    mapperPort.midi->sendMessage(bytes, count);
-    return mapperPort.errors.failed.load() ? resultOf(mapperPort.errors.type.load(), false) : OS_MIDI_OK;
-  }
-  o->errors.failed.store(0);
-  o->midi->sendMessage(bytes, count);
-  return o->errors.failed.load() ? resultOf(o->errors.type.load(), false) : OS_MIDI_OK;
+  RtMidiOut* midi = o->mapper ? mapperPort.midi : o->midi;
+  ErrorRecord& errors = o->mapper ? mapperPort.errors : o->errors;
+  errors.failed.store(0);
+  midi->sendMessage(bytes, count);
+  return errors.failed.load() ? resultOf(errors.type.load(), false) : OS_MIDI_OK;
 }
 
 // Sends a piece of the outgoing byte stream as the whole messages it holds.
@@ -846,12 +842,11 @@ int osMidiOutClose(MidiHandle handle) {
   // No send can reach the connection now: the handle is closed, and the
   // mapper's port is only closed with its last handle.
   try {
-    if (lane >= 0) {
-      if (!mapper || --mapperPort.users == 0) jackOutClose(lane, session.jackGone.load());
-    } else if (!mapper) {
-      releaseOutput(&closed->midi);
-    } else if (--mapperPort.users == 0) {
-      releaseOutput(&mapperPort.midi);
+    const bool last = !mapper || --mapperPort.users == 0;
+    if (last && lane >= 0) {
+      jackOutClose(lane, session.jackGone.load());
+    } else if (last) {
+      releaseOutput(mapper ? &mapperPort.midi : &closed->midi);
     }
   } catch (...) {
     resultOfException();

@@ -142,7 +142,7 @@ int osSerialOpen(const char* deviceName, SerialHandle* handle) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     ::close(fd);
-    return errorOf(e == EWOULDBLOCK ? EBUSY : e);
+    return errorOf(e);
   }
   if (!::isatty(fd)) {
     ::close(fd);

@@ -135,15 +135,9 @@ bool ringPop(Ring<N>& ring, Message* m) {
   return true;
 }
 
-struct Pixels {
-  int width;        // in pixels
-  int height;       // in pixels
-  uint32_t* data;   // 0xRRGGBB, row after row; null when empty
-};
-
 struct Offscreen {
   uint32_t tag;     // kOffscreenTag while the surface lives
-  Pixels pixels;    // black when made
+  PixelBuffer pixels;  // black when made
 };
 
 struct Bar {
@@ -154,7 +148,7 @@ struct Bar {
 
 // A left-button press on a scroll bar, until its release (window thread).
 struct BarTrack {
-  int bar;              // OS_SB_HORZ or OS_SB_VERT; -1 when no press is tracked
+  int bar = -1;         // OS_SB_HORZ or OS_SB_VERT; -1 when no press is tracked
   int part;             // kSbLineUp .. kSbPageDown, or kSbThumbTrack for the thumb
   int grab;             // thumb: pointer offset from the thumb's start
   int thumb;            // thumb: the position it is dragged to
@@ -216,7 +210,7 @@ Shared shared{};
 Screen screen{};
 
 std::mutex pixelLock;               // guards client and clientSurface
-Pixels client{};                    // the client area's pixels
+PixelBuffer client{};               // the client area's pixels
 intptr_t clientSurface = 0;         // window surface handle handed out; 0 none
 std::atomic<bool> needsPresent{false};  // the screen is behind the pixels or the bars
 
@@ -240,10 +234,28 @@ void wakeWindowThread() {
 
 // The picture changed: the window thread presents it at its next dispatch.
 void markPresent() {
+  // Most calls find the flag set already (a flood marks every fill): reading
+  // first keeps them from writing the line the window thread clears.
+  if (needsPresent.load(std::memory_order_acquire)) return;
   if (!needsPresent.exchange(true)) wakeWindowThread();
 }
 
 bool isWindowLocked(OsWindow window) { return window != 0 && window == shared.window; }
+
+// Back to no window: bars, flags, queues and pending requests as at start.
+// Messages for the window that was are discarded. shared.lock held.
+void forgetWindowLocked() {
+  shared.window = 0;
+  shared.outer = {};
+  shared.bars[0] = shared.bars[1] = Bar{false, 0, 0};
+  shared.maximized = false;
+  shared.needsPaint = shared.paintDelivered = false;
+  shared.acceptsDrops = false;
+  shared.sent = {};
+  shared.posted = {};
+  shared.titlePending = shared.movePending = false;
+  shared.topmostPending = -1;
+}
 
 bool onWindowThreadLocked() { return shared.videoUp && std::this_thread::get_id() == shared.sdlThread; }
 
@@ -303,14 +315,6 @@ void sendMessage(OsWindow window, unsigned message, uintptr_t wParam, intptr_t l
 
 // ---- Pixel work. Clipping keeps every access inside the buffers.
 
-void fillPixels(Pixels& p, int left, int top, int right, int bottom, uint32_t colour) {
-  pixelFill(PixelBuffer{p.data, p.width, p.height}, left, top, right, bottom, colour);
-}
-
-void copyPixels(Pixels& d, int dx, int dy, int w, int h, const Pixels& s, int sx, int sy) {
-  pixelCopy(PixelBuffer{d.data, d.width, d.height}, dx, dy, w, h, PixelBuffer{s.data, s.width, s.height}, sx, sy);
-}
-
 // Brings the client buffer to w x h, keeping the top-left pixels; new pixels
 // are black. True when it grew in either direction.
 bool resizeClient(int w, int h) {
@@ -322,8 +326,8 @@ bool resizeClient(int w, int h) {
     data = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, sizeof(uint32_t)));
     if (data == nullptr) w = h = 0;  // out of memory: an empty client area draws nothing
   }
-  Pixels fresh = {w, h, data};
-  copyPixels(fresh, 0, 0, w, h, client, 0, 0);
+  PixelBuffer fresh = {data, w, h};
+  pixelCopy(fresh, 0, 0, w, h, client, 0, 0);
   std::free(client.data);
   client = fresh;
   markPresent();
@@ -333,7 +337,7 @@ bool resizeClient(int w, int h) {
 void freeClient() {
   std::lock_guard<std::mutex> hold(pixelLock);
   std::free(client.data);
-  client = Pixels{};
+  client = PixelBuffer{};
   clientSurface = 0;
 }
 
@@ -368,7 +372,6 @@ void clientChanged(OsWindow window) {
     std::lock_guard<std::mutex> hold(shared.lock);
     invalidateLocked();
   }
-  markPresent();
   sendMessage(window, OS_WM_SIZE, maximized ? kSizeMaximized : kSizeRestored, packPoint(w, h));
 }
 
@@ -670,12 +673,14 @@ void pointerMoved(OsWindow window, int x, int y, Uint32 state) {
       break;
     case kHBar:
     case kVBar:
-    case kCorner:
+    case kCorner: {
       // Over the bars Windows reports non-client moves, with the hit code.
-      queueSent(window, OS_WM_NCHITTEST, 0, screenPoint(x, y));
+      const intptr_t at = screenPoint(x, y);
+      queueSent(window, OS_WM_NCHITTEST, 0, at);
       queueSent(window, OS_WM_NCMOUSEMOVE, region == kHBar ? kHtHScroll : region == kVBar ? kHtVScroll : kHtNowhere,
-                screenPoint(x, y));
+                at);
       break;
+    }
     case kOutside:
       // SDL keeps reporting the pointer while a button is held (it captures
       // the mouse); Windows, which does not capture for us, would show the
@@ -1039,7 +1044,6 @@ void destroyScreen() {
   if (screen.sdl != nullptr) SDL_DestroyWindow(screen.sdl);
   delete screen.gathering;
   screen = Screen{};
-  screen.track.bar = -1;
 }
 
 // Keys by SDL keycode. Letters and digits are handled before this table.
@@ -1274,7 +1278,6 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
   // Made hidden and shown once the procedure has had WM_CREATE, as Windows
   // shows a window after creating it.
   screen = Screen{};
-  screen.track.bar = -1;
   screen.sdl = SDL_CreateWindow(title ? title : "", px, py, w, h,
                                 SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALWAYS_ON_TOP);
   if (screen.sdl != nullptr) screen.renderer = SDL_CreateRenderer(screen.sdl, -1, 0);
@@ -1288,18 +1291,12 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
   screen.keyMods = static_cast<Uint16>(SDL_GetModState());
   {
     std::lock_guard<std::mutex> hold(shared.lock);
+    forgetWindowLocked();  // nothing of an earlier window carries over
     window = (++shared.serial << 8) | kTagWindow;
     shared.window = window;
     int ax, ay;
     SDL_GetWindowPosition(screen.sdl, &ax, &ay);
     shared.outer = {ax, ay, ax + w, ay + h};
-    shared.bars[0] = shared.bars[1] = Bar{false, 0, 0};
-    shared.maximized = false;
-    shared.acceptsDrops = false;
-    shared.sent = {};
-    shared.posted = {};
-    shared.titlePending = shared.movePending = false;
-    shared.topmostPending = -1;
   }
   resizeClient(w, h);
   if (deliver(Message{window, OS_WM_CREATE, 0, 0}) == -1) {  // the procedure refuses the window
@@ -1339,13 +1336,7 @@ void osDestroyWindow(OsWindow window) {
   {
     std::lock_guard<std::mutex> hold(shared.lock);
     if (!isWindowLocked(window)) return;
-    shared.window = 0;
-    shared.outer = {};
-    shared.bars[0] = shared.bars[1] = Bar{false, 0, 0};
-    shared.needsPaint = shared.paintDelivered = false;
-    shared.acceptsDrops = false;
-    shared.sent = {};  // messages for a destroyed window are discarded
-    shared.posted = {};
+    forgetWindowLocked();
   }
   freeClient();
   if (here) {
@@ -1514,7 +1505,7 @@ void osReleaseWindowSurface(OsWindow window, OsSurface surface) {
 OsSurface osCreateOffscreen(OsSurface compatible, int w, int h) {
   (void)compatible;  // every surface holds 0xRRGGBB pixels
   if (w < 0 || h < 0) return 0;
-  Offscreen* o = new (std::nothrow) Offscreen{kOffscreenTag, Pixels{w, h, nullptr}};
+  Offscreen* o = new (std::nothrow) Offscreen{kOffscreenTag, PixelBuffer{nullptr, w, h}};
   if (o == nullptr) return 0;
   if (w > 0 && h > 0) {
     o->pixels.data = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(w) * h, sizeof(uint32_t)));
@@ -1538,12 +1529,12 @@ void osFillRect(OsSurface surface, const OsRect* rect, uint8_t r, uint8_t g, uin
   if (rect == nullptr) return;
   uint32_t colour = static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | b;
   if (Offscreen* o = offscreenOf(surface)) {
-    fillPixels(o->pixels, rect->left, rect->top, rect->right, rect->bottom, colour);
+    pixelFill(o->pixels, rect->left, rect->top, rect->right, rect->bottom, colour);
     return;
   }
   std::lock_guard<std::mutex> hold(pixelLock);
   if (!isClientSurfaceLocked(surface)) return;
-  fillPixels(client, rect->left, rect->top, rect->right, rect->bottom, colour);
+  pixelFill(client, rect->left, rect->top, rect->right, rect->bottom, colour);
   markPresent();
 }
 
@@ -1551,14 +1542,14 @@ void osCopyBlock(OsSurface destination, int dx, int dy, int w, int h, OsSurface 
   Offscreen* d = offscreenOf(destination);
   Offscreen* s = offscreenOf(source);
   if (d != nullptr && s != nullptr) {
-    copyPixels(d->pixels, dx, dy, w, h, s->pixels, sx, sy);
+    pixelCopy(d->pixels, dx, dy, w, h, s->pixels, sx, sy);
     return;
   }
   std::lock_guard<std::mutex> hold(pixelLock);
-  Pixels* to = d ? &d->pixels : isClientSurfaceLocked(destination) ? &client : nullptr;
-  const Pixels* from = s ? &s->pixels : isClientSurfaceLocked(source) ? &client : nullptr;
+  PixelBuffer* to = d ? &d->pixels : isClientSurfaceLocked(destination) ? &client : nullptr;
+  const PixelBuffer* from = s ? &s->pixels : isClientSurfaceLocked(source) ? &client : nullptr;
   if (to == nullptr || from == nullptr) return;
-  copyPixels(*to, dx, dy, w, h, *from, sx, sy);
+  pixelCopy(*to, dx, dy, w, h, *from, sx, sy);
   if (to == &client) markPresent();
 }
 
@@ -1617,11 +1608,11 @@ void osScrollWindow(OsWindow window, int dx, int dy) {
   std::lock_guard<std::mutex> hold(pixelLock);
   int w = client.width;
   int h = client.height;
-  copyPixels(client, dx, dy, w, h, client, 0, 0);
-  if (dx > 0) fillPixels(client, 0, 0, dx, h, 0);
-  if (dx < 0) fillPixels(client, w + dx, 0, w, h, 0);
-  if (dy > 0) fillPixels(client, 0, 0, w, dy, 0);
-  if (dy < 0) fillPixels(client, 0, h + dy, w, h, 0);
+  pixelCopy(client, dx, dy, w, h, client, 0, 0);
+  if (dx > 0) pixelFill(client, 0, 0, dx, h, 0);
+  if (dx < 0) pixelFill(client, w + dx, 0, w, h, 0);
+  if (dy > 0) pixelFill(client, 0, 0, w, dy, 0);
+  if (dy < 0) pixelFill(client, 0, h + dy, w, h, 0);
   markPresent();
 }
 

@@ -41,7 +41,6 @@ struct Lane {
 
 jack_client_t* client;                // bound client; null: none
 int lanesOpen;                        // lanes with a registered port
-int active;                           // the client is activated
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
 Lane lanes[kJackOutLanes];
 
@@ -116,7 +115,6 @@ bool waitCycles(uint32_t count, int patienceMs) {
 void jackOutBind(jack_client_t* c) {
   assert(lanesOpen == 0);
   client = c;
-  active = 0;
   jack_set_process_callback(client, process, nullptr);
 }
 
@@ -128,7 +126,6 @@ void jackOutUnbind(void) {
     lane.tail.store(lane.head.load());
   }
   lanesOpen = 0;
-  active = 0;
   client = nullptr;
 }
 
@@ -143,22 +140,17 @@ int jackOutOpen(int index, const char* name, const char* device) {
   }
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (!port) return OS_MIDI_NOMEM;
-  if (!active) {
-    if (jack_activate(client) != 0) {
-      jack_port_unregister(client, port);
-      return OS_MIDI_NODRIVER;
-    }
-    active = 1;
+  // The client is active while any lane is open.
+  if (lanesOpen == 0 && jack_activate(client) != 0) {
+    jack_port_unregister(client, port);
+    return OS_MIDI_NODRIVER;
   }
   // Connecting needs the client active. EEXIST: connected already.
   if (device) {
     const int connected = jack_connect(client, jack_port_name(port), device);
     if (connected != 0 && connected != EEXIST) {
       jack_port_unregister(client, port);
-      if (lanesOpen == 0) {
-        jack_deactivate(client);
-        active = 0;
-      }
+      if (lanesOpen == 0) jack_deactivate(client);
       return OS_MIDI_ALLOCATED;
     }
   }
@@ -205,7 +197,7 @@ int jackOutSend(int index, const uint8_t* bytes, size_t count, int mayWait) {
 void jackOutClose(int index, int serverGone) {
   assert(index >= 0 && index < kJackOutLanes);
   Lane& lane = lanes[index];
-  if (!lane.registered || !client) return;
+  if (!lane.registered) return;  // never opened, or the client went (unbind)
   if (!serverGone) {
     // What was sent goes out first, as on a device that plays its buffer.
     for (int waited = 0; waited < kJackOutWaitMs; waited++) {
@@ -223,8 +215,5 @@ void jackOutClose(int index, int serverGone) {
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
-  if (--lanesOpen == 0 && active) {
-    if (!serverGone) jack_deactivate(client);
-    active = 0;
-  }
+  if (--lanesOpen == 0 && !serverGone) jack_deactivate(client);
 }

@@ -186,9 +186,9 @@ void fillPixels(Pixels& p, long long left, long long top, long long right, long 
   pixelFill(bufferOf(p), left, top, right, bottom, colour);
 }
 
-void copyPixels(Pixels& d, long long dx, long long dy, long long w, long long h, const Pixels& s, long long sx,
+void copyPixels(Pixels& d, long long dx, long long dy, long long w, long long h, Pixels& s, long long sx,
                 long long sy) {
-  pixelCopy(bufferOf(d), dx, dy, w, h, bufferOf(const_cast<Pixels&>(s)), sx, sy);
+  pixelCopy(bufferOf(d), dx, dy, w, h, bufferOf(s), sx, sy);
 }
 
 // An off-screen surface's pixels, found without the lock: the program owns
