@@ -123,11 +123,51 @@ TEST_F(EngineTest, ChannelsTakeColumnsInTheOrderTheyFirstPlay) {
   EXPECT_EQ(keyLooks(9, {62, 64}), (Looks{kLookOff, kLookOn}));
 }
 
-TEST_F(EngineTest, TheRelayoutOfANewChannelEmptiesTheHeldLists) {
-  inAll(0, {{0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}});
-  in3(0, 0x91, 60, 100);  // channel 2 plays for the first time: all keys Off
-  EXPECT_EQ(heldOf(0), 0);
+TEST_F(EngineTest, ARelayoutDrawsEveryKeyInItsPresentLook) {
+  // Channel 1: 60 held by the damper, 64 sounding, 67 sounding from the mouse.
+  inAll(0, {{0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 64, 100}});
+  playMouseNote(0, 67);
+  in3(0, 0x91, 72, 100);  // channel 2 plays for the first time: a relayout
+  ASSERT_EQ(relayouts(), 2);
+  EXPECT_EQ(keyLooks(0, {60, 62, 64, 67}), (Looks{kLookSustained, kLookOff, kLookOn, kLookOn}));
+  EXPECT_EQ(keyLook(1, 72), kLookOn);
+  EXPECT_EQ(heldOf(0), 1) << "the damper still holds 60";
+  in3(0, 0xB0, 64, 0);
+  EXPECT_EQ(keyLooks(0, {60, 64}), (Looks{kLookOff, kLookOn}));
+
+  // All channels in one column: a key shows On when any channel sounds it.
+  allChMix = 255;
+  inAll(0, {{0xB2, 64, 127}, {0x92, 64, 100}, {0x82, 64, 0}, {0x92, 65, 100}, {0x82, 65, 0}});
+  {
+    EngineLock hold;
+    relayoutKeyboard();
+  }
+  EXPECT_EQ(keyLooks(0, {60, 64, 65, 67, 72}), (Looks{kLookOff, kLookOn, kLookSustained, kLookOn, kLookOn}));
+}
+
+TEST_F(EngineTest, PanicControllersTurnTheChannelsKeysOff) {
+  for (int controller : {123, 120}) {
+    SCOPED_TRACE(controller);
+    inAll(0, {{0x90, 50, 100}, {0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}, {0x90, 64, 100}, {0x91, 64, 100}});
+    ASSERT_EQ(keyLooks(0, {50, 60, 64}), (Looks{kLookOn, kLookSustained, kLookOn}));
+    in3(0, 0xB0, controller, 0);
+    EXPECT_EQ(words(0).back(), word(0xB0, controller, 0)) << "still routed";
+    EXPECT_EQ(keyLooks(0, {50, 60, 64}), (Looks{kLookOff, kLookOff, kLookOff}));
+    EXPECT_EQ(heldOf(0), 0);
+    EXPECT_EQ(keyLook(1, 64), kLookOn) << "other channels keep their keys";
+    in3(0, 0xB0, 64, 0);
+    in3(0, 0x81, 64, 0);
+  }
+  // Reset all controllers lifts the damper: its held keys go Off.
+  inAll(0, {{0xB0, 64, 127}, {0x90, 60, 100}, {0x80, 60, 0}, {0xB0, 121, 0}});
+  EXPECT_EQ(damperDown[0], 0);
   EXPECT_EQ(keyLook(0, 60), kLookOff);
+  EXPECT_EQ(heldOf(0), 0);
+  // The same from a stored program, as live input.
+  setProgram(0, 3, {0x90, 62, 100, 0xB0, 123, 0});
+  keyProgram[0][256 + 1] = 3;  // controller 1 plays it
+  in3(0, 0xB0, 1, 0);
+  EXPECT_EQ(keyLook(0, 62), kLookOff);
 }
 
 TEST_F(EngineTest, SeventeenthChannelIsTakenOnWithoutAColumn) {

@@ -54,6 +54,14 @@ TEST_F(Geometry, RangeEndsAreWhiteKeysAndSetTheOutlines) {
   EXPECT_EQ((std::array<int, 4>{fromOct, fromNote, toOct, toNote}), (std::array<int, 4>{2, 0, 6, 0}));
 }
 
+TEST_F(Geometry, AVerticalScaleBelowOnePixelIsTakenAsOne) {
+  MagY = 0;  // -mY=0
+  layout(1, 24, 72);
+  EXPECT_EQ(keyHeight, 5) << "a keyboard the window can show";
+  EXPECT_EQ(totalY, 5);
+  expectHits({{306, 2, 0, 61}, {306, 4, 0, 60}});  // the black-key band is the upper 3 rows
+}
+
 TEST_F(Geometry, ColumnsAreStackedWithGaps) {
   layout(1, 24, 72, {0, 5, 9});
   EXPECT_EQ((std::vector<int>(columnTop, columnTop + 3)), (std::vector<int>{0, 52, 104}));

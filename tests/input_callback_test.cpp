@@ -49,13 +49,22 @@ TEST_F(InputCallbackTest, TriggerNumbersOfEachKindOfMessage) {
   EXPECT_EQ(markers(0).size(), words(0).size()) << "each message was replaced by its program";
 }
 
-TEST_F(InputCallbackTest, TimingClockNeverReachesTheEngine) {
+TEST_F(InputCallbackTest, RealTimeBytesNeitherReachTheEngineAsClockNorBreakRunningStatus) {
   markTrigger(0, 0xF8 + 148, 1);
-  markTrigger(0, 0, 2);
   in3(0, 0xF8, 0, 0);
   in3(0, 0xF8, 0x3C, 0x64);
-  simMidiInShort(0, word(0x3C, 0x64), 0);  // running status is the clock now
-  EXPECT_TRUE(simMidiOutEvents(0).empty());
+  EXPECT_TRUE(simMidiOutEvents(0).empty()) << "the clock is never passed on";
+
+  // 90 3C 64, F8, 3E 64, FE, 3E 00: the data bytes after a real-time byte
+  // still belong to the note-on.
+  in3(0, 0x90, 0x3C, 0x64);
+  in3(0, 0xF8, 0, 0);
+  simMidiInShort(0, word(0x3E, 0x64), 0);
+  EXPECT_EQ(keyLooks(0, {0x3C, 0x3E}), (Looks{kLookOn, kLookOn}));
+  in3(0, 0xFE, 0, 0);
+  simMidiInShort(0, word(0x3E, 0x00), 0);
+  EXPECT_EQ(keyLooks(0, {0x3C, 0x3E}), (Looks{kLookOn, kLookOff}));
+  EXPECT_EQ(words(0), (Words{word(0x90, 0x3C, 0x64), word(0x90, 0x3E, 0x64), word(0x90, 0x3E, 0)}));
 }
 
 TEST_F(InputCallbackTest, DataBytesBeforeAnyStatusGiveTriggerZeroWithStatusZero) {

@@ -117,6 +117,8 @@ TEST_F(ProgramReader, ModesCommandsValuesCommentsAndTheEndOfTheFile) {
       {0, "/SETKEY60:5", {}, {{60, 5}}},
       {0, "/HEX /SETKEY3C-3E:1F", {}, spans({{60, 62, 0x1F}})},
       {0, "/PGM1 123456", {}, {}},
+      // A UTF-8 byte-order mark at the very start is skipped.
+      {0, "\xEF\xBB\xBF/HEX /PGM1 90 3C 7F", {{1, {0x90, 0x3C, 0x7F}}}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(std::string(c.text)));

@@ -161,6 +161,55 @@ TEST_F(Program, MousePlaysThroughInOneAndLightsTheClickedColumn) {
   EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64", "80 3C 32", "90 3E 64", "80 3E 32"}));
 }
 
+TEST_F(Program, EveryClickReadInOnePassSoundsAndEnds) {
+  simAddMidiOut("Synth");
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n"), -1);
+  using Messages = std::vector<std::string>;
+  // A quick click: press and release arrive together.
+  simPostPointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_LBUTTONUP, 300, 40, 0);
+  passes(2);
+  EXPECT_EQ(hexMessages(0), (Messages{"90 3C 64", "80 3C 32"}));
+  EXPECT_EQ(simClientPixel(300, 40), kWhite);
+  // A double click: two whole notes.
+  for (int i = 0; i < 2; i++) {
+    simPostPointer(OS_WM_LBUTTONDOWN, 315, 40, OS_MK_LBUTTON);
+    simPostPointer(OS_WM_LBUTTONUP, 315, 40, 0);
+  }
+  passes(2);
+  EXPECT_EQ(hexMessages(0), (Messages{"90 3C 64", "80 3C 32", "90 3E 64", "80 3E 32", "90 3E 64", "80 3E 32"}));
+  // A release and the next press together: the old note ends, the new one sounds.
+  pointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_LBUTTONUP, 300, 40, 0);
+  simPostPointer(OS_WM_LBUTTONDOWN, 315, 40, OS_MK_LBUTTON);
+  passes(2);
+  Messages all = hexMessages(0);
+  EXPECT_EQ(Messages(all.end() - 3, all.end()), (Messages{"90 3C 64", "80 3C 32", "90 3E 64"}));
+  EXPECT_EQ(simClientPixel(300, 40), kWhite);
+  EXPECT_EQ(simClientPixel(315, 40), kOnWhite);
+}
+
+TEST_F(Program, ANoteTheMouseHoldsEndsBeforeThePortsClose) {
+  for (bool escape : {true, false}) {
+    SCOPED_TRACE(escape ? "Escape" : "window closed");
+    simReset();
+    resetGlobalState();
+    ended = false;
+    simAddMidiOut("Synth");
+    simAddSerialPort(3);
+    ASSERT_EQ(start("-OUT1:\"Synth\"\r\n-OUT2:\"COM3\"\r\n"), -1);
+    pointer(OS_WM_LBUTTONDOWN, 300, 40, OS_MK_LBUTTON);
+    if (escape) {
+      simPostKey(27, true);
+    } else {
+      simPostMessage(OS_WM_CLOSE, 0, 0);
+    }
+    EXPECT_EQ(passes(4), 0);
+    EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64", "80 3C 32"}));
+    EXPECT_EQ(simSerialBytes(3), (std::vector<uint8_t>{0x90, 0x3C, 0x64, 0x80, 0x3C, 0x32}));
+  }
+}
+
 TEST_F(Program, DragOutReleasesOnce) {
   simAddMidiOut("Synth");
   ASSERT_EQ(start("-OUT1:\"Synth\"\r\n"), -1);

@@ -110,7 +110,8 @@ TEST_F(Settings, ScaleNoteRangeAndComments) {
       {0, "-mX=5\x81\x40-mY=3", {5, 30, 24, 72}},  // ideographic space
       {0, "\x81-mY=3", {1, 30, 24, 72}},
       {0, "-mX=5\t-mY=3\x1a", {5, 30, 24, 72}},
-      {0, "\xEF\xBB\xBF-mX=5 -mY=2\r\n", {1, 20, 24, 72}},  // a byte order mark swallows the first item
+      {0, "\xEF\xBB\xBF-mX=5 -mY=2\r\n", {5, 20, 24, 72}},  // a UTF-8 byte-order mark is skipped
+      {0, "-mX=5 \xEF\xBB\xBF-mY=2\r\n", {5, 10, 24, 72}},  // only at the very start
       {0, "\xEF\xBB\xBF\r\n-mX=5\r\n", {5, 10, 24, 72}},
       // Unknown options: the text from Z on is one file-name item, "," does not end a bare item.
       {0, "-Zoom -mX=4\r\n", {4, 10, 24, 72}},

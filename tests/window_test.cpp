@@ -1,7 +1,9 @@
 // The keyboard window: start-up form, fitting to the keyboard, painting, the
 // key and pointer events it records, closing, and a relayout from the MIDI
 // thread while the window thread draws.
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "display_fixture.h"
@@ -30,11 +32,17 @@ class Window : public DisplayTest {
   static int outerWidth(int client) { return client + 2 * 4; }
   static int outerHeight(int client) { return client + 23 + 2 * 4; }
   static bool barsShown() { return simScrollBar(OS_SB_HORZ).shown || simScrollBar(OS_SB_VERT).shown; }
-  // The pointer event recorded, or {-1, -1}.
-  template <typename F>
-  static Size taken(F take) {
-    int x = -1, y = -1;
-    return take(&x, &y) ? Size(x, y) : Size(-1, -1);
+  // The button events recorded since the last call, oldest first.
+  static std::string taken() {
+    static const char* const kNames[] = {"", "press", "release", "drag", "out"};
+    std::string out;
+    MouseEvent e;
+    while (takeMouseEvent(&e)) {
+      out += kNames[e.kind];
+      if (e.kind != kMouseDragOut) out += " " + std::to_string(e.x) + "," + std::to_string(e.y);
+      out += ";";
+    }
+    return out;
   }
 };
 
@@ -169,19 +177,27 @@ TEST_F(Window, CharactersAndAltLetters) {
   EXPECT_EQ(takeKeyCode(), 0x57A);
 }
 
-TEST_F(Window, PressDragReleaseAndDragOut) {
+TEST_F(Window, ButtonEventsKeepTheirOrder) {
   openKeyboard();
   simPostPointer(OS_WM_LBUTTONDOWN, 100, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_MOUSEMOVE, 110, 41, OS_MK_LBUTTON);
   simPostPointer(OS_WM_MOUSEMOVE, 120, 41, OS_MK_LBUTTON);
   pump();
-  EXPECT_EQ(taken(takeLeftPressed), Size(100, 40));
-  EXPECT_FALSE(takeLeftPressed(nullptr, nullptr));
-  EXPECT_EQ(taken(takeDragMoved), Size(120, 41));
+  EXPECT_EQ(taken(), "press 100,40;drag 120,41;") << "successive drags keep the latest position";
+  EXPECT_EQ(taken(), "");
   simPostPointer(OS_WM_LBUTTONUP, 130, 42, 0);
   simPostPointer(OS_WM_MOUSEMOVE, 140, 42, 0);
   pump();
-  EXPECT_EQ(taken(takeLeftReleased), Size(130, 42));
-  EXPECT_FALSE(takeDragMoved(nullptr, nullptr)) << "no drag without the button";
+  EXPECT_EQ(taken(), "release 130,42;") << "no drag without the button";
+
+  // A quick click and a double click read in one pass: every press and
+  // release, in turn.
+  simPostPointer(OS_WM_LBUTTONDOWN, 50, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_LBUTTONUP, 50, 40, 0);
+  simPostPointer(OS_WM_LBUTTONDOWN, 60, 40, OS_MK_LBUTTON);
+  simPostPointer(OS_WM_LBUTTONUP, 60, 40, 0);
+  pump();
+  EXPECT_EQ(taken(), "press 50,40;release 50,40;press 60,40;release 60,40;");
 
   // Out over the title bar.
   simPostPointer(OS_WM_LBUTTONDOWN, 100, 40, OS_MK_LBUTTON);
@@ -189,16 +205,12 @@ TEST_F(Window, PressDragReleaseAndDragOut) {
   simPostMessage(OS_WM_NCMOUSEMOVE, 2, 0);
   simPostMessage(OS_WM_NCMOUSEMOVE, 2, 0);
   pump();
-  EXPECT_TRUE(takeLeftPressed(nullptr, nullptr));
-  EXPECT_TRUE(takeDragLeft());
-  EXPECT_FALSE(takeDragMoved(nullptr, nullptr)) << "cleared by the move out";
-  EXPECT_FALSE(takeDragLeft()) << "only the first non-client move counts";
+  EXPECT_EQ(taken(), "press 100,40;out;") << "the move out drops the drag before it; only the first counts";
   // The button is released over the title bar: the client area hears nothing,
   // and coming back with the button up is no drag.
   simPostPointer(OS_WM_MOUSEMOVE, 100, 20, OS_MK_LBUTTON);
   pump();
-  EXPECT_FALSE(takeLeftReleased(nullptr, nullptr));
-  EXPECT_FALSE(takeDragMoved(nullptr, nullptr));
+  EXPECT_EQ(taken(), "");
 
   // Other buttons and the wheel do nothing.
   simPostPointer(OS_WM_RBUTTONDOWN, 10, 10, OS_MK_CONTROL | OS_MK_SHIFT);
@@ -206,9 +218,15 @@ TEST_F(Window, PressDragReleaseAndDragOut) {
   simPostPointer(OS_WM_MBUTTONDOWN, 10, 10, 0);
   simPostPointer(OS_WM_MOUSEWHEEL, 10, 10, 0);
   pump();
-  EXPECT_FALSE(takeLeftPressed(nullptr, nullptr));
-  EXPECT_FALSE(takeLeftReleased(nullptr, nullptr));
+  EXPECT_EQ(taken(), "");
   EXPECT_EQ(peekKeyCode(), 0);
+
+  // A loop that falls 32 events behind keeps the newest in the last place.
+  for (int i = 0; i < 40; i++) simPostPointer(i % 2 ? OS_WM_LBUTTONUP : OS_WM_LBUTTONDOWN, i, 40, 0);
+  pump();
+  std::string all = taken();
+  EXPECT_EQ(std::count(all.begin(), all.end(), ';'), kMouseQueueSize);
+  EXPECT_EQ(all.substr(all.size() - 14), "release 39,40;");
 }
 
 TEST_F(Window, PointerPositionsIncludeTheScrollOffsets) {
@@ -220,7 +238,7 @@ TEST_F(Window, PointerPositionsIncludeTheScrollOffsets) {
   ASSERT_EQ(scrollX, 250);
   simPostPointer(OS_WM_LBUTTONDOWN, 10, 40, OS_MK_LBUTTON);
   pump();
-  EXPECT_EQ(taken(takeLeftPressed), Size(260, 40));
+  EXPECT_EQ(taken(), "press 260,40;");
 }
 
 TEST_F(Window, DroppedFilesAreReleasedAndCloseDestroysTheWindow) {

@@ -2,6 +2,8 @@
 // the callback thread runs the engine directly.
 #include "app/main_loop.h"
 
+#include <cassert>
+
 #include "app/exit.h"
 #include "app/globals.h"
 #include "app/log.h"
@@ -27,51 +29,62 @@ void releaseNote(int action) {
   mouseChannel = -1;
 }
 
+// One button event, in the order the window procedure recorded it.
+void mouseEvent(const MouseEvent& e) {
+  switch (e.kind) {
+    case kMouseDragOut:
+      log("Mdragout (%d %d) \n", e.x, e.y);
+      if (mouseNote != -1) releaseNote(4);
+      break;
+    case kMouseRelease: {
+      log("Mbuttonuped (%d %d) - ", e.x, e.y);
+      KeyHit hit = hitTest(e.x, e.y);
+      log(" ch=%d note=%d \n", hit.channel, hit.note);
+      if (mouseNote != -1) releaseNote(3);
+      break;
+    }
+    case kMouseDrag: {
+      log(" - Mdragged (%d %d) - ", e.x, e.y);
+      KeyHit hit = hitTest(e.x, e.y);
+      log(" ch=%d note=%d \n", hit.channel, hit.note);
+      if (mouseNote != -1 && (hit.channel != mouseChannel || hit.note != mouseNote)) releaseNote(2);
+      if (mouseNote == -1 && hit.note >= 0 && hit.note <= 127) {
+        log(" 2(keyON %d) \n", hit.note);
+        playNote(hit.channel, hit.note);
+      }
+      break;
+    }
+    case kMousePress: {
+      log("Mpressed (%d %d) - ", e.x, e.y);
+      KeyHit hit = hitTest(e.x, e.y);
+      log(" ch=%d note=%d \n", hit.channel, hit.note);
+      if (mouseNote != -1) releaseNote(1);
+      if (hit.note >= 0 && hit.note <= 127) {
+        log(" 1(keyON %d) \n", hit.note);
+        playNote(hit.channel, hit.note);
+      }
+      break;
+    }
+    default:
+      assert(false && "unknown mouse event");
+  }
+}
+
 }  // namespace
+
+void releaseMouseNoteAtExit(void) {
+  if (mouseNote != -1) releaseNote(5);
+}
 
 void mainLoopPass(void) {
   osSleep(oldWindows ? 8 : 4);
   if (windowState == 0) exitProgram(0);
 
-  if (takeDragLeft()) {
-    log("Mdragout (%d %d) \n", windowEvents.dragX, windowEvents.dragY);
-    if (mouseNote != -1) releaseNote(4);
-  }
-
-  int x = 0;
-  int y = 0;
-  if (takeLeftReleased(&x, &y)) {
-    log("Mbuttonuped (%d %d) - ", x, y);
-    KeyHit hit = hitTest(x, y);
-    log(" ch=%d note=%d \n", hit.channel, hit.note);
-    if (mouseNote != -1) {
-      releaseNote(3);
-      takeDragMoved(nullptr, nullptr);
-    }
-  }
-
-  if (takeDragMoved(&x, &y)) {
-    log(" - Mdragged (%d %d) - ", x, y);
-    KeyHit hit = hitTest(x, y);
-    log(" ch=%d note=%d \n", hit.channel, hit.note);
-    if (mouseNote != -1 && (hit.channel != mouseChannel || hit.note != mouseNote)) releaseNote(2);
-    if (mouseNote == -1 && hit.note >= 0 && hit.note <= 127) {
-      log(" 2(keyON %d) \n", hit.note);
-      playNote(hit.channel, hit.note);
-    }
-  }
-
-  if (takeLeftPressed(&x, &y)) {
-    log("Mpressed (%d %d) - ", x, y);
-    KeyHit hit = hitTest(x, y);
-    log(" ch=%d note=%d \n", hit.channel, hit.note);
-    if (mouseNote != -1) releaseNote(1);
-    if (hit.note >= 0 && hit.note <= 127) {
-      log(" 1(keyON %d) \n", hit.note);
-      playNote(hit.channel, hit.note);
-      takeDragLeft();
-    }
-  }
+  // Button events in the order they happened: a press and its release read in
+  // the same pass play the note and end it, so a quick click never leaves a
+  // note sounding.
+  MouseEvent e;
+  while (takeMouseEvent(&e)) mouseEvent(e);
 
   pumpMessages();
   if (peekKeyCode() != 0) {

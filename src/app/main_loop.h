@@ -6,5 +6,9 @@
 // window is gone or Escape was pressed.
 void mainLoopPass(void);
 
+// Ends the note the mouse still sounds, if any: an exit handler registered
+// after the port closers, so the note-off goes out before the ports close.
+void releaseMouseNoteAtExit(void);
+
 // Runs passes until the program ends.
 [[noreturn]] void runMainLoop(void);

@@ -174,9 +174,12 @@ void startupSecondReading(void) {
 void startupKeyboard(void) {
   setKeyRange(NoteMin, NoteMax);
   mouseNote = -1;
+  // Registered after the port closers (the ports are open by now), so at exit
+  // it runs before them and a note the mouse holds is ended on the outputs.
+  registerExitHandler(releaseMouseNoteAtExit);
   resizeKeyboardWindow(gxright - gxleft + 1, keyHeight);
   {
-    EngineLock hold;  // the relayout empties the held-note lists the engine keeps
+    EngineLock hold;  // input may be drawing already
     relayoutKeyboard();
   }
   setWindowTitle("Notalumen ");

@@ -99,7 +99,7 @@ int drawKeyLocked(int channel, int note, int look) {
   int mx = unitX();
   int base = o * 98;
   auto X = [&](int u) { return (base + u) * mx - gxleft; };
-  int M = MagY;
+  int M = unitY();
 
   if (black) {
     int x0 = X(form.a);
@@ -137,6 +137,31 @@ void drawColumn(int channel) {
   drawKeyLocked(channel, firstDisplayedNote, kLookOff);
 }
 
+// Remembers the look a key is drawn with, for later relayouts.
+void rememberLook(int channel, int note, int look) {
+  if (channel < 0 || channel >= kChannelCount || note < 0 || note > 127) return;
+  drawnLook[channel][note] = static_cast<int8_t>(look == kLookOff ? kLookOff : look == kLookSustained ? kLookSustained : kLookOn);
+}
+
+// The keys of one channel that are not Off, in their looks.
+void drawLooks(int channel) {
+  for (int note = firstDisplayedNote; note <= lastDisplayedNote && note < 128; note++) {
+    if (drawnLook[channel][note] != kLookOff) drawKeyLocked(channel, note, drawnLook[channel][note]);
+  }
+}
+
+// One column for every channel: a key shows On when any channel sounds it,
+// else Sustained when any channel's damper holds it.
+void drawMixedLooks(void) {
+  for (int note = firstDisplayedNote; note <= lastDisplayedNote && note < 128; note++) {
+    int look = kLookOff;
+    for (int c = 0; c < kChannelCount && look != kLookOn; c++) {
+      if (drawnLook[c][note] != kLookOff) look = drawnLook[c][note];
+    }
+    if (look != kLookOff) drawKeyLocked(0, note, look);
+  }
+}
+
 }  // namespace
 
 void fillRect(int x1, int y1, int x2, int y2, uint8_t r, uint8_t g, uint8_t b) {
@@ -150,12 +175,28 @@ void vLine(int x, int y1, int y2, uint8_t r, uint8_t g, uint8_t b) { fillRect(x,
 
 int drawKey(int channel, int note, int look) {
   std::lock_guard<std::mutex> hold(displayLock);
+  rememberLook(channel, note, look);
   return drawKeyLocked(channel, note, look);
+}
+
+int releaseChannelKeys(int channel) {
+  assert(channel >= 0 && channel < kChannelCount);
+  if (channel < 0 || channel >= kChannelCount) return 0;
+  std::lock_guard<std::mutex> hold(displayLock);
+  int released = 0;
+  for (int note = 0; note < 128; note++) {
+    if (drawnLook[channel][note] == kLookOff) continue;
+    drawnLook[channel][note] = kLookOff;
+    drawKeyLocked(channel, note, kLookOff);
+    released++;
+  }
+  return released;
 }
 
 void drawKeyboardLocked(void) {
   if (singleColumnMode()) {
     drawColumn(0);
+    drawMixedLooks();
     return;
   }
   int count = maxcolumns > 16 ? 16 : maxcolumns;
@@ -163,6 +204,7 @@ void drawKeyboardLocked(void) {
     int c = columnChannel[i];
     if (c < 0 || c >= kChannelCount) continue;
     drawColumn(c);
+    drawLooks(c);
     if (i != count - 1 && columnGap >= 1) {
       int y = columnTop[i] + columnHeight[i];
       fill(0, y, gxright - gxleft - 1, y + columnGap - 1, kBlack);

@@ -17,13 +17,19 @@ void fillRect(int x1, int y1, int x2, int y2, uint8_t r, uint8_t g, uint8_t b);
 void hLine(int x1, int x2, int y, uint8_t r, uint8_t g, uint8_t b);
 void vLine(int x, int y1, int y2, uint8_t r, uint8_t g, uint8_t b);
 
-// Draws one note's key in the column of the channel (0..15) with the look.
+// Draws one note's key in the column of the channel (0..15) with the look,
+// and remembers the look for relayouts.
 // 0: drawn; 1: note outside the displayed range; 2: the channel has no column;
 // -2: the channel's column index is 16 or more. Takes the display lock.
 int drawKey(int channel, int note, int look);
 
-// Draws every displayed key of every column Off, with black bands between the
-// columns. Takes the display lock.
+// Draws every key of the channel that is not Off in the Off look (All Notes
+// Off, All Sound Off). Returns how many there were. Takes the display lock.
+int releaseChannelKeys(int channel);
+
+// Draws every displayed key of every column in its present look (Off until a
+// note drew it otherwise), with black bands between the columns. Takes the
+// display lock.
 void drawKeyboard(void);
 // The same for a caller that already holds the display lock.
 void drawKeyboardLocked(void);

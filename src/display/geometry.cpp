@@ -6,7 +6,8 @@
 // upper 3. Two settings the reader accepts would break that arithmetic, and
 // the geometry settles them itself:
 // - MagX 0 (an -mX value below 0.5) is taken as 1: keys are never zero pixels
-//   wide and the hit test never divides by zero.
+//   wide and the hit test never divides by zero. MagY 0 (-mY below 0.05) is
+//   taken as 1 likewise: a key height of 0 would leave a window without keys.
 // - NoteMin above NoteMax shows the swapped pair, so the width is never
 //   negative. Notes outside 0..127 are clamped to that range first.
 #include "display/geometry.h"
@@ -47,6 +48,8 @@ int columnLimit(void) { return maxcolumns < 0 ? 0 : maxcolumns > 16 ? 16 : maxco
 
 int unitX(void) { return MagX < 1 ? 1 : MagX; }
 
+int unitY(void) { return MagY < 1 ? 1 : MagY; }
+
 bool singleColumnMode(void) { return allChMix != 0 || maxcolumns == 0; }
 
 int setKeyRange(int low, int high) {
@@ -73,7 +76,7 @@ int setKeyRange(int low, int high) {
 
   firstDisplayedNote = fromOct * 12 + fromNote;
   lastDisplayedNote = toOct * 12 + toNote;
-  keyHeight = 5 * MagY;
+  keyHeight = 5 * unitY();
 
   log("from  oct %d - note %d \n", fromOct, fromNote);
   log("to    oct %d - note %d \n", toOct, toNote);
@@ -131,7 +134,7 @@ KeyHit hitTest(int x, int y) {
   int note = o * 12;
   if (P <= 0) return {channel, note - 1};
 
-  if (Y > 3 * MagY) {
+  if (Y > 3 * unitY()) {
     if (P < 14 * M) return {channel, note};
     if (P <= 28 * M) return {channel, note + 2};
     if (P < 42 * M) return {channel, note + 4};

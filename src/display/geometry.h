@@ -29,6 +29,8 @@ extern int columnHeight[16];  // height of each column in pixels
 
 // Pixels per horizontal unit as the geometry uses it: MagX, but at least 1.
 int unitX(void);
+// Pixels per vertical unit likewise: MagY, but at least 1.
+int unitY(void);
 
 // True while all channels share one column (allChMix, or no columns in use).
 bool singleColumnMode(void);

@@ -23,6 +23,7 @@
 // and that post: nothing that could wait on the other thread.
 #include "display/window.h"
 
+#include <cassert>
 #include <mutex>
 #include <thread>
 
@@ -119,22 +120,16 @@ void fitKeyboardWindow(OsWindow window) {
   paintFromBackBuffer(window);
 }
 
-void clearHeldNotes(void) {
-  for (int c = 0; c < kChannelCount; c++) {
-    for (int i = 0; i < kHeldNotesSize; i++) heldNotes[c][i] = -1;
-    heldCount[c] = 0;
-  }
-}
-
-int takeFlag(uint8_t* flag) {
-  int was = *flag;
-  *flag = 0;
-  return was;
-}
-
-void hand(int x, int y, int* outX, int* outY) {
-  if (outX) *outX = x;
-  if (outY) *outY = y;
+// Appends a button event for the main loop. A drag replaces a drag just
+// before it (only the latest position counts), and a drag out drops it. A
+// queue that is full (the loop has not run for 32 events) keeps the newest
+// event in its last place.
+void recordMouse(int kind, int x, int y) {
+  WindowEvents& e = windowEvents;
+  bool dragLast = e.mouseCount > 0 && e.mouse[e.mouseCount - 1].kind == kMouseDrag;
+  if (dragLast && (kind == kMouseDrag || kind == kMouseDragOut)) e.mouseCount--;
+  if (e.mouseCount == kMouseQueueSize) e.mouseCount--;
+  e.mouse[e.mouseCount++] = MouseEvent{kind, x, y};
 }
 
 // Client position of a pointer message in back-buffer pixels.
@@ -203,22 +198,14 @@ int takeKeyCode(void) {
 
 int peekKeyCode(void) { return windowEvents.keyCode; }
 
-int takeLeftPressed(int* x, int* y) {
-  hand(windowEvents.pressX, windowEvents.pressY, x, y);
-  return takeFlag(&windowEvents.leftPressed);
+int takeMouseEvent(MouseEvent* event) {
+  assert(event != nullptr);
+  if (windowEvents.mouseCount <= 0) return 0;
+  *event = windowEvents.mouse[0];
+  windowEvents.mouseCount--;
+  for (int i = 0; i < windowEvents.mouseCount; i++) windowEvents.mouse[i] = windowEvents.mouse[i + 1];
+  return 1;
 }
-
-int takeLeftReleased(int* x, int* y) {
-  hand(windowEvents.releaseX, windowEvents.releaseY, x, y);
-  return takeFlag(&windowEvents.leftReleased);
-}
-
-int takeDragMoved(int* x, int* y) {
-  hand(windowEvents.dragX, windowEvents.dragY, x, y);
-  return takeFlag(&windowEvents.dragMoved);
-}
-
-int takeDragLeft(void) { return takeFlag(&windowEvents.dragLeft); }
 
 int createKeyboardWindow(int width, int height, const char* title) {
   if (windowState != 0) return -1;
@@ -290,7 +277,6 @@ int relayoutKeyboard(void) {
   int height;
   {
     std::lock_guard<std::mutex> hold(displayLock);
-    clearHeldNotes();
     layoutColumns();
     height = totalY;
     if (windowAlive()) {
@@ -379,10 +365,7 @@ intptr_t keyboardWindowProc(OsWindow window, unsigned message, uintptr_t wParam,
       scrollPointerMoved();
       return osDefaultWindowProc(window, message, wParam, lParam);
     case OS_WM_NCMOUSEMOVE:
-      if (windowEvents.leftHeld) {
-        windowEvents.dragLeft = 255;
-        windowEvents.dragMoved = 0;
-      }
+      if (windowEvents.leftHeld) recordMouse(kMouseDragOut, 0, 0);
       windowEvents.leftHeld = 0;
       return 0;
     case OS_WM_KEYDOWN:
@@ -408,23 +391,15 @@ intptr_t keyboardWindowProc(OsWindow window, unsigned message, uintptr_t wParam,
       return 0;
     case OS_WM_MOUSEMOVE:
       if (!(wParam & OS_MK_LBUTTON)) windowEvents.leftHeld = 0;
-      if (windowEvents.leftHeld) {
-        windowEvents.dragMoved = 255;
-        windowEvents.dragX = pointerX(lParam);
-        windowEvents.dragY = pointerY(lParam);
-      }
+      if (windowEvents.leftHeld) recordMouse(kMouseDrag, pointerX(lParam), pointerY(lParam));
       return 0;
     case OS_WM_LBUTTONDOWN:
-      windowEvents.pressX = pointerX(lParam);
-      windowEvents.pressY = pointerY(lParam);
-      windowEvents.leftPressed = 255;
+      recordMouse(kMousePress, pointerX(lParam), pointerY(lParam));
       logModifiers(wParam);
       windowEvents.leftHeld = 255;
       return 0;
     case OS_WM_LBUTTONUP:
-      windowEvents.releaseX = pointerX(lParam);
-      windowEvents.releaseY = pointerY(lParam);
-      windowEvents.leftReleased = 255;
+      recordMouse(kMouseRelease, pointerX(lParam), pointerY(lParam));
       windowEvents.leftHeld = 0;
       return 0;
     case OS_WM_RBUTTONDOWN:

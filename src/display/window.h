@@ -32,32 +32,38 @@ extern uint8_t keyIsDown[256];   // 255 while that virtual key is down
 extern int (*keyDownHandler)(int vk);
 extern int (*keyUpHandler)(int vk);
 
-// What the window procedure records for the main loop; positions are
-// back-buffer pixels (client position plus the scroll offsets).
+// A left-button event the window procedure recorded for the main loop;
+// positions are back-buffer pixels (client position plus the scroll offsets).
+enum MouseEventKind {
+  kMousePress = 1,  // the left button went down
+  kMouseRelease,    // the left button went up
+  kMouseDrag,       // the pointer moved in the client area with the button held
+  kMouseDragOut,    // the pointer left over the non-client area with the button held
+};
+struct MouseEvent {
+  int kind;  // MouseEventKind
+  int x;     // where: x (0 for a drag out)
+  int y;     //   and y
+};
+
+// What the window procedure records for the main loop. The button events
+// keep their order: a press and its release that arrive in the same pass of
+// the main loop are both played, in turn. Successive drags keep only the
+// latest position.
+enum { kMouseQueueSize = 32 };
 struct WindowEvents {
-  int keyCode;           // last key or character code; 0 = none
-  uint8_t leftPressed;   // 255: the left button went down
-  int pressX;            // where it went down: x
-  int pressY;            //   and y
-  uint8_t leftReleased;  // 255: the left button went up
-  int releaseX;          // where it went up: x
-  int releaseY;          //   and y
-  uint8_t dragMoved;     // 255: the pointer moved in the client area with the button held
-  int dragX;             // where it moved to: x
-  int dragY;             //   and y
-  uint8_t dragLeft;      // 255: the pointer left over the non-client area with the button held
-  uint8_t leftHeld;      // 255 between a left press and its end
+  int keyCode;                         // last key or character code; 0 = none
+  MouseEvent mouse[kMouseQueueSize];   // button events not yet taken, oldest first
+  int mouseCount;                      // entries of mouse in use
+  uint8_t leftHeld;                    // 255 between a left press and its end
 };
 extern WindowEvents windowEvents;
 
-// Taking reads a flag and clears it in one step (non-zero when it was set) and
-// hands out its position; x and y may be null. Peeking leaves it set.
+// Taking reads the key code and clears it in one step; peeking leaves it.
 int takeKeyCode(void);
 int peekKeyCode(void);
-int takeLeftPressed(int* x, int* y);
-int takeLeftReleased(int* x, int* y);
-int takeDragMoved(int* x, int* y);
-int takeDragLeft(void);
+// Takes the oldest button event into *event: 1, or 0 when there is none.
+int takeMouseEvent(MouseEvent* event);
 
 // Creates the topmost window for a width x height client area. 0, or -1 when a
 // window exists already or the platform refuses.
@@ -65,8 +71,8 @@ int createKeyboardWindow(int width, int height, const char* title);
 // Rebuilds the back buffer for a keyboard of width x height and fits the
 // window to it. -1 when there is no window, else 0.
 int resizeKeyboardWindow(int width, int height);
-// Lays the columns out again, rebuilds the back buffer and draws every key
-// Off. Safe from the MIDI callback thread. Returns 0.
+// Lays the columns out again, rebuilds the back buffer and draws every key in
+// its present look. Safe from the MIDI callback thread. Returns 0.
 int relayoutKeyboard(void);
 // Tears the window down. 1 when there is none, else 0.
 int destroyKeyboardWindow(void);

@@ -147,6 +147,27 @@ void followDamper(int channel, int value) {
   }
 }
 
+void followController(int channel, int controller, int value) {
+  assert(engineLockHeldHere());
+  assert(validChannel(channel));
+  switch (controller) {
+    case 64:  // damper
+      followDamper(channel, value);
+      break;
+    case 121:  // reset all controllers: the damper goes up with them
+      followDamper(channel, 0);
+      break;
+    case 120:  // all sound off
+    case 123:  // all notes off: the panic buttons of other programs send these
+      releaseChannelKeys(channel);
+      for (int i = 0; i < heldCount[channel]; i++) heldNotes[channel][i] = -1;
+      heldCount[channel] = 0;
+      break;
+    default:
+      break;
+  }
+}
+
 void drawNoteMessage(int status, int note, int velocity) {
   assert(engineLockHeldHere());
   assert(status >= 0x80 && status <= 0x9F);
@@ -180,7 +201,7 @@ int handleMidiEvent(int input, int trigger, int status, int data1, int data2, ui
   }
   if (status >= 0xB0 && status <= 0xBF) {
     routeShort(input, status, data1, data2, time, 0);
-    if (data1 == 64) followDamper(status & 0x0F, data2);
+    followController(status & 0x0F, data1, data2);
     return 0;
   }
   if (status < 0x80 || status > 0x9F) return 0;  // every other message is dropped

@@ -34,6 +34,10 @@ int takeHeldNote(int channel, int i);
 // The damper (controller 64) of a channel to value: 64 and above holds, below
 // releases, redrawing the held keys Off.
 void followDamper(int channel, int value);
+// A control change of a channel as the display sees it: the damper (64),
+// reset all controllers (121: the damper goes up), all sound off (120) and
+// all notes off (123): every lit key of the channel Off, its held list empty.
+void followController(int channel, int controller, int value);
 // Draws a note message (0x80..0x9F) in the column of its channel: On for a
 // note-on with velocity, else Off, or Sustained (and held) under the damper.
 void drawNoteMessage(int status, int note, int velocity);

@@ -58,7 +58,7 @@ void sendCollected(int input, Collected kind, const uint8_t* buffer, int j, uint
       break;
     case kControl:
       routeShort(input, b0, buffer[1], buffer[2], time, -1);
-      if (buffer[1] == 64) followDamper(b0 & 0x0F, buffer[2]);
+      followController(b0 & 0x0F, buffer[1], buffer[2]);
       break;
     case kNote:
       routeShort(input, b0, buffer[1], buffer[2], time, -1);

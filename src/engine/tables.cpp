@@ -10,6 +10,7 @@ uint8_t fixedColumns;
 uint8_t damperDown[kChannelCount];
 int8_t heldNotes[kChannelCount][kHeldNotesSize];
 int heldCount[kChannelCount];
+int8_t drawnLook[kChannelCount][128];
 
 void resetEngineTables(void) {
   maxcolumns = 0;
@@ -22,5 +23,6 @@ void resetEngineTables(void) {
     damperDown[c] = 0;
     heldCount[c] = 0;
     for (int i = 0; i < kHeldNotesSize; i++) heldNotes[c][i] = -1;
+    for (int8_t& look : drawnLook[c]) look = 0;
   }
 }

@@ -15,5 +15,9 @@ extern uint8_t fixedColumns;                            // 255: columns fixed by
 extern uint8_t damperDown[kChannelCount];               // 255: damper pedal held
 extern int8_t heldNotes[kChannelCount][kHeldNotesSize]; // notes released under the damper; -1 = empty
 extern int heldCount[kChannelCount];                    // entries of heldNotes in use
+// The look each key of each channel was last drawn with (0 Off, 1 Sustained,
+// -1 On), so a relayout can draw the keyboard as it stands; drawKey writes it
+// and everything reads it with the display lock held.
+extern int8_t drawnLook[kChannelCount][128];
 
 void resetEngineTables(void);

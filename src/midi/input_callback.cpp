@@ -38,7 +38,10 @@ void shortMessage(int k, uint32_t message, uint32_t time) {
   int status, data1, data2;
   if (b0 & 0x80) {
     status = b0;
-    port.runningStatus = b0;
+    // A real-time byte (F8..FF) may come between any two bytes of a message
+    // and leaves the running status as it was (MIDI 1.0): the data bytes
+    // after a clock still belong to the note before it.
+    if (b0 < 0xF8) port.runningStatus = b0;
     data1 = b1;
     data2 = b2;
   } else {

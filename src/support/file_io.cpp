@@ -66,6 +66,12 @@ int startReading(OsFile file, Backend backend) {
   reader.position = 0;
   reader.count = 0;
   reader.lookahead = nextByte();
+  // Editors that save UTF-8 may put a byte-order mark first; it is no part
+  // of the text, and left in it would spoil the first option.
+  if (reader.lookahead == 0xEF && reader.count >= 3 && reader.block[1] == 0xBB && reader.block[2] == 0xBF) {
+    reader.position = 3;
+    reader.lookahead = nextByte();
+  }
   if (!exitHandlerRegistered) {
     registerExitHandler(rfclose);
     exitHandlerRegistered = 255;

@@ -7,7 +7,8 @@
 // Reader. Opens return 0, or -1 when the file cannot be opened (no diagnostic).
 // The first successful open since the start (or resetFileChannels) registers
 // rfclose as an exit handler. Files are read in blocks of 4096 bytes; a failing
-// read is taken as the end of the file.
+// read is taken as the end of the file. A UTF-8 byte-order mark (EF BB BF) at
+// the very start is skipped.
 int rfopen(const char* name);
 int rfwopen(const char16_t* name);
 int rfpeek(void);   // the next byte 0..255 without consuming it; -1 at the end

@@ -453,6 +453,47 @@ TEST_F(DesktopProgram, AMouseClickPlaysTheKey) {
   EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
 }
 
+// Fifty quick clicks (button down and up back to back, often read by the
+// window thread in one pass): each sounds its note and ends it.
+TEST_F(DesktopProgram, FiftyQuickClicksEachEndTheirNote) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  play(1, {0x90, 60, 100}, 1);
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  play(1, {0x80, 60, 0}, 1);
+  ASSERT_TRUE(pixelBecomes(px, py, kOff));
+  const std::string id = std::to_string(window);
+  ASSERT_NO_FATAL_FAILURE(xdotool({"mousemove", "--sync", "--window", id, std::to_string(px), std::to_string(py),
+                                   "click", "--repeat", "50", "--delay", "15", "1"}));
+  ASSERT_TRUE(peer.waitFor(100)) << peer.text();
+  Messages expected;
+  for (int i = 0; i < 50; i++) expected.insert(expected.end(), {{0x92, 60, 100}, {0x82, 60, 50}});
+  EXPECT_EQ(expected, peer.take());
+  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
+}
+
+// Escape while the mouse holds a key: the note-off goes out before the ports close.
+TEST_F(DesktopProgram, EscapeWhileTheMouseHoldsAKeyEndsItsNote) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  play(1, {0x90, 60, 100}, 1);
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  play(1, {0x80, 60, 0}, 1);
+  const std::string id = std::to_string(window);
+  ASSERT_NO_FATAL_FAILURE(xdotool({"mousemove", "--sync", "--window", id, std::to_string(px), std::to_string(py),
+                                   "mousedown", "1"}));
+  ASSERT_TRUE(peer.waitFor(1)) << peer.text();
+  EXPECT_EQ(Messages({{0x92, 60, 100}}), peer.take());
+  ASSERT_NO_FATAL_FAILURE(xdotool({"windowfocus", "--sync", id, "key", "Escape"}));
+  const int status = reap(program, std::chrono::seconds(10));
+  program = 0;
+  window = 0;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(peer.waitFor(1)) << peer.text();
+  EXPECT_EQ(Messages({{0x82, 60, 50}}), peer.take());
+  ASSERT_NO_FATAL_FAILURE(xdotool({"mouseup", "1"}));
+}
+
 // Disabled until JACK outputs stop blocking the input's process thread: RtMidi
 // waits on a JACK output's 16 KiB ring from inside our input client's process
 // callback, the server drops that client, and everything after the first

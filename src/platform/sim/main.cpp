@@ -16,8 +16,10 @@
 //   answer ok|cancel          the answer to the next message box
 //   at MS                     run the program until virtual time MS
 //   midi "NAME" HH HH ...     bytes arriving on that input device (F0 ... F7: one
-//                             system-exclusive message), delivered on a device thread
+//                             system-exclusive message), delivered on a device thread;
+//                             data bytes without a status go as a running-status message
 //   press X Y / move X Y / release X Y / moveout   the left button (client pixels)
+//   click X Y                 a press and its release read in the same pass
 //   keydown VK / keyup VK     a computer key (virtual-key code, 0x.. or decimal)
 //   char C                    a character message (e.g. char =)
 //   snapshot FILE.png         saves the window's client area
@@ -80,13 +82,19 @@ void deliverMidi(int index, const std::vector<uint8_t>& bytes) {
       simMidiInLong(index, bytes.data(), static_cast<int>(bytes.size()), 0);
       return;
     }
+    auto lengthOf = [](uint8_t status) {
+      if (status >= 0xC0 && status <= 0xDF) return 2;
+      if (status >= 0xF0) return status == 0xF2 ? 3 : (status == 0xF1 || status == 0xF3) ? 2 : 1;
+      return 3;
+    };
     size_t i = 0;
+    uint8_t running = 0x90;  // what data bytes without a status are taken to follow
     while (i < bytes.size()) {
       uint32_t word = 0;
-      int length = 3;
       uint8_t status = bytes[i];
-      if (status >= 0xC0 && status <= 0xDF) length = 2;
-      if (status >= 0xF0) length = (status == 0xF2) ? 3 : (status == 0xF1 || status == 0xF3) ? 2 : 1;
+      int length = lengthOf(status);
+      if (status < 0x80) length = lengthOf(running) - 1;  // data bytes only, as a driver passes them
+      if (status >= 0x80 && status < 0xF8) running = status;
       for (int k = 0; k < length && i < bytes.size(); k++, i++) word |= static_cast<uint32_t>(bytes[i]) << (8 * k);
       simMidiInShort(index, word, static_cast<uint32_t>(simNow()));
     }
@@ -173,6 +181,13 @@ void play(const std::string& verb, std::istringstream& in) {
     if (verb == "release") leftDown = false;
     unsigned message = verb == "press" ? OS_WM_LBUTTONDOWN : verb == "move" ? OS_WM_MOUSEMOVE : OS_WM_LBUTTONUP;
     simPostPointer(message, x, y, leftDown ? OS_MK_LBUTTON : 0);
+  } else if (verb == "click") {
+    int x = 0;
+    int y = 0;
+    in >> x >> y;
+    simPostPointer(OS_WM_LBUTTONDOWN, x, y, OS_MK_LBUTTON);
+    simPostPointer(OS_WM_LBUTTONUP, x, y, 0);
+    leftDown = false;
   } else if (verb == "moveout") {
     simPostMessage(OS_WM_NCMOUSEMOVE, 0, 0);
   } else if (verb == "keydown" || verb == "keyup") {
