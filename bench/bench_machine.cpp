@@ -1,17 +1,18 @@
 // Set-up and tear-down of the sim machine for the benchmarks, and the scratch
 // files they read.
+#include "app/reset.h"
 #include "bench_machine.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/globals.h"
-#include "app/log.h"
+#include "state/globals.h"
+#include "support/log.h"
 #include "display/geometry.h"
-#include "display/settings.h"
+#include "state/display_settings.h"
 #include "display/window.h"
-#include "engine/tables.h"
+#include "state/tables.h"
 #include "midi/open_close.h"
 #include "midi/ports.h"
 #include "midi/serial.h"

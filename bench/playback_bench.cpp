@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "bench_machine.h"
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 #include "display/window.h"
 #include "engine/engine.h"
 #include "platform/sim/sim.h"

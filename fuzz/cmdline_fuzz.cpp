@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/cmdline.h"
-#include "app/globals.h"
+#include "state/globals.h"
 #include "fuzz_common.h"
 #include "platform/sim/sim.h"
 

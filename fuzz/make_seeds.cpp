@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/globals.h"
+#include "app/reset.h"
+#include "state/globals.h"
 #include "midi/template.h"
 #include "platform/sim/sim.h"
 

@@ -9,16 +9,17 @@
 #include <cstring>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/log.h"
-#include "config/program_tables.h"
+#include "app/reset.h"
+#include "state/globals.h"
+#include "support/log.h"
+#include "state/program_tables.h"
 #include "display/geometry.h"
-#include "display/settings.h"
+#include "state/display_settings.h"
 #include "display/window.h"
 #include "engine/engine.h"
-#include "engine/tables.h"
+#include "state/tables.h"
 #include "fuzz_common.h"
-#include "midi/input_callback.h"
+#include "engine/input_callback.h"
 #include "midi/open_close.h"
 #include "midi/os_midi.h"
 #include "midi/ports.h"

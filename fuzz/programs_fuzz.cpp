@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/reset.h"
+#include "state/globals.h"
 #include "config/program_reader.h"
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 #include "engine/engine.h"
 #include "engine/playback.h"
 #include "fuzz_common.h"

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
+#include "app/reset.h"
+#include "state/globals.h"
 #include "fuzz_common.h"
 #include "platform/sim/sim.h"
 #include "support/file_io.h"

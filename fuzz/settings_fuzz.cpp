@@ -6,14 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "app/exit.h"
-#include "app/globals.h"
+#include "app/reset.h"
+#include "support/exit.h"
+#include "state/globals.h"
 #include "app/startup.h"
 #include "display/geometry.h"
-#include "display/settings.h"
+#include "state/display_settings.h"
 #include "display/window.h"
 #include "engine/engine.h"
-#include "engine/tables.h"
+#include "state/tables.h"
 #include "fuzz_common.h"
 #include "midi/ports.h"
 #include "platform/sim/sim.h"

@@ -2,9 +2,10 @@
 #include <string>
 #include <vector>
 
+#include "app/reset.h"
 #include "app/cmdline.h"
-#include "app/exit.h"
-#include "app/globals.h"
+#include "support/exit.h"
+#include "state/globals.h"
 #include "sim_fixture.h"
 
 namespace {

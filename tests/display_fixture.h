@@ -9,9 +9,9 @@
 #include "display/geometry.h"
 #include "display/os_window.h"
 #include "display/scrolling.h"
-#include "display/settings.h"
+#include "state/display_settings.h"
 #include "display/window.h"
-#include "engine/tables.h"
+#include "state/tables.h"
 #include "sim_fixture.h"
 
 class DisplayTest : public SimTest {

@@ -10,13 +10,13 @@
 #include <set>
 #include <vector>
 
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 #include "display/drawing.h"
 #include "display/geometry.h"
-#include "display/settings.h"
+#include "state/display_settings.h"
 #include "display/window.h"
 #include "engine/engine.h"
-#include "engine/tables.h"
+#include "state/tables.h"
 #include "midi/open_close.h"
 #include "midi/ports.h"
 #include "midi/serial.h"

@@ -10,8 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/exit.h"
-#include "app/globals.h"
+#include "app/reset.h"
+#include "support/exit.h"
+#include "state/globals.h"
 #include "app/startup.h"
 #include "config/program_reader.h"
 #include "engine_fixture.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <tuple>
 
-#include "app/exit.h"
+#include "support/exit.h"
 #include "sim_fixture.h"
 #include "support/file_io.h"
 

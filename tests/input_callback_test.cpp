@@ -2,7 +2,7 @@
 // timing clock, long messages, and closing. (Long messages after errors, over
 // more than one buffer and from both inputs, with the buffers queued again,
 // are in faults_test.cpp.)
-#include "midi/input_callback.h"
+#include "engine/input_callback.h"
 
 #include "engine_fixture.h"
 #include "midi/os_midi.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "engine_fixture.h"
 
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit.h"
+#include "support/exit.h"
 #include "midi/devices.h"
 #include "midi/open_close.h"
 #include "midi/os_midi.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 
 // Value i of program p as the reader stores it.
 inline int32_t fullProgramValue(int p, int i) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "config/program_reader.h"
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 #include "program_file.h"
 #include "sim_fixture.h"
 

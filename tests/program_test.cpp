@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "app/exit.h"
+#include "app/reset.h"
+#include "support/exit.h"
 #include "app/main_loop.h"
-#include "app/os_system.h"
+#include "support/os_system.h"
 #include "app/startup.h"
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 #include "display/os_window.h"
 #include "display/window.h"
 #include "midi/os_midi.h"

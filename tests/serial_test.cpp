@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit.h"
+#include "support/exit.h"
 #include "midi/senders.h"
 #include "midi/serial.h"
 #include "ports_fixture.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "display/settings.h"
-#include "engine/tables.h"
+#include "state/display_settings.h"
+#include "state/tables.h"
 #include "midi/ports.h"
 #include "sim_fixture.h"
 #include "support/file_io.h"

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/globals.h"
+#include "app/reset.h"
+#include "state/globals.h"
 #include "platform/sim/sim.h"
 
 class SimTest : public ::testing::Test {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/cmdline.h"
-#include "app/exit.h"
+#include "support/exit.h"
 #include "app/startup.h"
 #include "sim_fixture.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/globals.h"
+#include "state/globals.h"
 #include "midi/os_midi.h"
 #include "midi/template.h"
 #include "ports_fixture.h"

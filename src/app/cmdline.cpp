@@ -3,10 +3,10 @@
 
 #include <cassert>
 
-#include "app/exit.h"
-#include "app/globals.h"
-#include "app/log.h"
-#include "app/os_system.h"
+#include "support/exit.h"
+#include "state/globals.h"
+#include "support/log.h"
+#include "support/os_system.h"
 #include "midi/senders.h"
 #include "midi/template.h"
 #include "support/os_files.h"

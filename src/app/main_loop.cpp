@@ -4,11 +4,11 @@
 
 #include <cassert>
 
-#include "app/exit.h"
-#include "app/globals.h"
-#include "app/log.h"
-#include "app/os_system.h"
-#include "app/pump.h"
+#include "support/exit.h"
+#include "state/globals.h"
+#include "support/log.h"
+#include "support/os_system.h"
+#include "display/pump.h"
 #include "config/program_reader.h"
 #include "display/geometry.h"
 #include "display/window.h"

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/globals.h"
-#include "app/log.h"
-#include "config/program_tables.h"
+#include "state/globals.h"
+#include "support/log.h"
+#include "state/program_tables.h"
 #include "engine/engine.h"
 #include "support/file_io.h"
 #include "support/os_files.h"

@@ -6,12 +6,12 @@
 #include <cassert>
 #include <cstdint>
 
-#include "app/globals.h"
-#include "app/log.h"
-#include "app/os_system.h"
-#include "app/pump.h"
-#include "display/settings.h"
-#include "engine/tables.h"
+#include "state/globals.h"
+#include "support/log.h"
+#include "support/os_system.h"
+#include "display/pump.h"
+#include "state/display_settings.h"
+#include "state/tables.h"
 #include "midi/matching.h"
 #include "midi/ports.h"
 #include "midi/senders.h"

@@ -12,9 +12,9 @@
 //   negative. Notes outside 0..127 are clamped to that range first.
 #include "display/geometry.h"
 
-#include "app/log.h"
-#include "display/settings.h"
-#include "engine/tables.h"
+#include "support/log.h"
+#include "state/display_settings.h"
+#include "state/tables.h"
 
 std::mutex displayLock;
 

@@ -27,14 +27,13 @@
 #include <mutex>
 #include <thread>
 
-#include "app/log.h"
-#include "app/os_system.h"
+#include "support/log.h"
+#include "support/os_system.h"
 #include "display/drawing.h"
 #include "display/geometry.h"
 #include "display/scrolling.h"
-#include "display/settings.h"
-#include "engine/engine.h"
-#include "engine/tables.h"
+#include "state/display_settings.h"
+#include "state/tables.h"
 
 std::atomic<int> windowState;
 std::atomic<int> keyboardWidth;
@@ -50,8 +49,8 @@ uint8_t shiftHeld;
 uint8_t ctrlHeld;
 uint8_t keyIsDown[256];
 
-int (*keyDownHandler)(int vk) = keyDownEvent;
-int (*keyUpHandler)(int vk) = keyUpEvent;
+int (*keyDownHandler)(int vk) = nullptr;
+int (*keyUpHandler)(int vk) = nullptr;
 
 WindowEvents windowEvents;
 
@@ -149,7 +148,7 @@ bool keyDown(uintptr_t v) {
   windowEvents.keyCode = k;
   if (!keyIsDown[k]) {
     keyIsDown[k] = 255;
-    keyDownHandler(k);
+    if (keyDownHandler != nullptr) keyDownHandler(k);
   }
   if (v < 0x21 || v > 0x2E) return false;
   int code = static_cast<int>(v);
@@ -171,7 +170,7 @@ void keyUp(uintptr_t v) {
   int k = static_cast<int>(v & 0xFF);
   if (keyIsDown[k]) {
     keyIsDown[k] = 0;
-    keyUpHandler(k);
+    if (keyUpHandler != nullptr) keyUpHandler(k);
   }
 }
 
@@ -446,7 +445,7 @@ void resetKeyboardDisplay(void) {
   ctrlHeld = 0;
   for (uint8_t& down : keyIsDown) down = 0;
   windowEvents = WindowEvents{};
-  keyDownHandler = keyDownEvent;
-  keyUpHandler = keyUpEvent;
+  keyDownHandler = nullptr;  // start-up points them at the event engine
+  keyUpHandler = nullptr;
   clearScrolling();
 }

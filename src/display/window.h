@@ -28,7 +28,8 @@ extern uint8_t ctrlHeld;         // 255 while Ctrl is down
 extern uint8_t keyIsDown[256];   // 255 while that virtual key is down
 
 // Where computer-key presses and releases go: the event engine's keyDownEvent
-// and keyUpEvent (a test may point them elsewhere).
+// and keyUpEvent, set by resetGlobalState (a test may point them elsewhere);
+// null: nowhere.
 extern int (*keyDownHandler)(int vk);
 extern int (*keyUpHandler)(int vk);
 

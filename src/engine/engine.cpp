@@ -24,13 +24,13 @@
 #include <mutex>
 #include <thread>
 
-#include "app/log.h"
-#include "config/program_tables.h"
+#include "support/log.h"
+#include "state/program_tables.h"
 #include "display/drawing.h"
 #include "display/geometry.h"
 #include "display/window.h"
 #include "engine/playback.h"
-#include "engine/tables.h"
+#include "state/tables.h"
 
 namespace {
 

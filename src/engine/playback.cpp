@@ -5,8 +5,8 @@
 
 #include <cassert>
 
-#include "app/log.h"
-#include "config/program_tables.h"
+#include "support/log.h"
+#include "state/program_tables.h"
 #include "engine/engine.h"
 #include "midi/ports.h"
 #include "midi/senders.h"

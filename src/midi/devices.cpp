@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/matching.h"
 #include "midi/midi_errors.h"
 #include "midi/os_midi.h"

@@ -1,7 +1,7 @@
 // Result-code reasons of the port diagnostics.
 #include "midi/midi_errors.h"
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/os_midi.h"
 
 void logMidiReason(int code, const int* named, int namedCount) {

@@ -6,13 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/exit.h"
-#include "app/globals.h"
-#include "app/log.h"
-#include "app/os_system.h"
-#include "app/pump.h"
+#include "support/exit.h"
+#include "state/globals.h"
+#include "support/log.h"
+#include "support/os_system.h"
 #include "midi/devices.h"
-#include "midi/input_callback.h"
 #include "midi/midi_errors.h"
 #include "midi/os_midi.h"
 #include "midi/out_lock.h"
@@ -26,6 +24,12 @@ enum { kLanguageJapanese = 1041 };
 constexpr uintptr_t kInstanceValue = 0x1231;  // instance value given at open (unused)
 
 bool portCloserRegistered = false;  // closeAllPorts is in the exit list
+
+}  // namespace
+
+PortHooks portHooks = {nullptr, nullptr};
+
+namespace {
 
 void registerPortCloser(void) {
   if (!portCloserRegistered) {
@@ -46,7 +50,7 @@ void openFailed(void) {
     log("MIDI Device is Already Used by another application.\n");
   }
   osSleep(200);
-  pumpMessages();
+  if (portHooks.pump != nullptr) portHooks.pump();
   osSleep(200);
 }
 
@@ -119,7 +123,7 @@ int openInPort(int k, int deviceId) {
     return -1;
   }
   MidiHandle handle = 0;
-  int result = osMidiInOpen(&handle, deviceId, midiInCallback, kInstanceValue);
+  int result = osMidiInOpen(&handle, deviceId, portHooks.inputCallback, kInstanceValue);
   if (result != 0) {
     static const int named[] = {OS_MIDI_ALLOCATED, OS_MIDI_BADDEVICEID, OS_MIDI_INVALFLAG,
                                 OS_MIDI_INVALHANDLE, OS_MIDI_INVALPARAM, OS_MIDI_NOMEM};

@@ -1,6 +1,18 @@
 // Opening the configured ports at start and closing every port at exit.
 #pragma once
 
+#include "midi/os_midi.h"
+
+// What the opening sequence needs from the layers above, installed by
+// resetGlobalState: the callback every input is opened with (the event
+// engine's midiInCallback) and the window's message pump, run after a port
+// that would not open so the window can paint. Null: none.
+struct PortHooks {
+  MidiInCallback inputCallback;  // handed to every input at open
+  int (*pump)(void);             // the window thread's message pump
+};
+extern PortHooks portHooks;
+
 // Failure counts of the opening sequence.
 struct PortFailures {
   int outputs;  // outputs OUT1..OUTn that did not open (0..16)

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/ports.h"
 
 namespace {

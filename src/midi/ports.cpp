@@ -1,6 +1,8 @@
 // Port tables and their start values.
 #include "midi/ports.h"
 
+#include <atomic>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,4 +31,22 @@ void resetPortTables(void) {
   }
   outPortCount = 1;
   inPortCount = 0;
+}
+
+int findInputByHandle(MidiHandle handle) {
+  if (handle == 0) return -1;
+  for (int k = 0; k < inPortCount && k < kPortCount; k++) {
+    if (inPorts[k].handle == handle) return k;
+  }
+  return -1;
+}
+
+void markInputClosing(int k) {
+  assert(k >= 0 && k < kPortCount);
+  std::atomic_ref<uint8_t>(inPorts[k].closing).store(255);
+}
+
+bool inputClosing(int k) {
+  assert(k >= 0 && k < kPortCount);
+  return std::atomic_ref<uint8_t>(inPorts[k].closing).load() != 0;
 }

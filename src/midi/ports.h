@@ -57,3 +57,13 @@ extern int inPortCount;   // IN1..INm are handled
 // Start values of both tables and the counts. Any buffer still held is
 // released first.
 void resetPortTables(void);
+
+// The input entry 0..m-1 whose handle is handle; -1 when none is.
+int findInputByHandle(MidiHandle handle);
+
+// Input k (0..15) is being closed: from now on a receive buffer that comes
+// back is not queued again. The closing code calls it before resetting the
+// input, so the reset can hand every buffer back for good.
+void markInputClosing(int k);
+// True once markInputClosing(k) ran (read on the MIDI callback thread).
+bool inputClosing(int k);

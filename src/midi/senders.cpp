@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/log.h"
-#include "app/os_system.h"
+#include "support/log.h"
+#include "support/os_system.h"
 #include "midi/midi_errors.h"
 #include "midi/os_midi.h"
 #include "midi/out_lock.h"

@@ -4,9 +4,9 @@
 #include <cassert>
 #include <cstdio>
 
-#include "app/exit.h"
-#include "app/log.h"
-#include "app/os_system.h"
+#include "support/exit.h"
+#include "support/log.h"
+#include "support/os_system.h"
 #include "midi/os_midi.h"
 #include "midi/out_lock.h"
 #include "midi/ports.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/midi_errors.h"
 #include "midi/os_midi.h"
 #include "support/file_io.h"

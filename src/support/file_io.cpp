@@ -5,8 +5,8 @@
 // channel's own 4096-byte buffer, so they give and take the same bytes.
 #include "support/file_io.h"
 
-#include "app/exit.h"
-#include "app/log.h"
+#include "support/exit.h"
+#include "support/log.h"
 #include "support/os_files.h"
 
 namespace {

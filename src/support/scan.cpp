@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "support/file_io.h"
 #include "support/os_files.h"
 

@@ -10,7 +10,7 @@
 // pair in sjisToWide. wideToSjis works unit by unit, so each surrogate unit, which has no reverse mapping, becomes "?".
 #include "support/sjis.h"
 
-#include "app/log.h"
+#include "support/log.h"
 #include "support/os_files.h"
 #include "support/sjis_tables.h"
 

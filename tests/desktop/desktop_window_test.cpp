@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/os_system.h"
+#include "support/os_system.h"
 #include "display/os_window.h"
 #include "platform/desktop/desktop_window.h"
 

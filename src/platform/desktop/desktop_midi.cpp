@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/os_midi.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/jack_out.h"

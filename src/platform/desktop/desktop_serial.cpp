@@ -16,7 +16,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/os_midi.h"
 
 namespace {

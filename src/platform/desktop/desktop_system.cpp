@@ -9,7 +9,7 @@
 
 #include <SDL.h>
 
-#include "app/os_system.h"
+#include "support/os_system.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_window.h"
 #include "platform/posix/posix_files.h"

@@ -20,7 +20,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "midi/os_midi.h"
 
 namespace {

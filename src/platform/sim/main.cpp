@@ -35,9 +35,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/exit.h"
+#include "support/exit.h"
 #include "app/main_loop.h"
-#include "app/os_system.h"
+#include "support/os_system.h"
 #include "app/startup.h"
 #include "display/os_window.h"
 #include "midi/os_midi.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/os_system.h"
+#include "support/os_system.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_state.h"
 #include "support/sjis.h"

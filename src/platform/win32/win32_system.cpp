@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/os_system.h"
+#include "support/os_system.h"
 
 void osSleep(int ms) { Sleep(static_cast<DWORD>(ms)); }
 

@@ -1,5 +1,5 @@
 // Storage and start values of the engine's shared tables.
-#include "engine/tables.h"
+#include "state/tables.h"
 
 int maxcolumns;
 int8_t columnChannel[kChannelCount];

@@ -1,6 +1,7 @@
-// Program-wide state of the application core: paths, diagnostic switches,
-// the volume value, the platform age and the mouse note; and the one function
-// that sets every global table of the program to its start value.
+// Program-wide values: paths, diagnostic switches, the volume value, the
+// platform age and the mouse note. Start-up writes the paths and switches on
+// the window thread before any input is open; the mouse note belongs to the
+// window thread alone.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,9 @@ extern uint8_t oldWindows;   // 255 on platform version 4 or lower: slower main 
 extern int mouseNote;        // note sounding because of the mouse; -1 = none
 extern int mouseChannel;     // channel of that note's column
 
-// Sets every global table (ports, program tables, engine and display tables,
-// file channels, exit handlers, the values above) to its start value.
-// Paths are not touched: start-up derives them from the command line.
-void resetGlobalState(void);
+// Start values of the values above; the paths are not touched (start-up
+// derives them from the command line).
+void resetProgramValues(void);
 
 // Volume hook of the settings file and the command line; has no effect.
 int setVolume(int value);

@@ -1,5 +1,5 @@
 // Diagnostics sink: silent by default, standard error in a logging build.
-#include "app/log.h"
+#include "support/log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,10 +1,10 @@
 // Exit-handler list in the manner of the C library's, kept by the program so
 // that the sim platform (and every test) can start it afresh.
-#include "app/exit.h"
+#include "support/exit.h"
 
 #include <cassert>
 
-#include "app/os_system.h"
+#include "support/os_system.h"
 
 static ExitHandler exitHandlers[16];
 static int exitHandlerCount = 0;

@@ -1,7 +1,7 @@
 // The window thread's message pump, with its re-entry guard: the settings
 // reader and the port opening pump too, and they can be reached from inside a
 // dispatch.
-#include "app/pump.h"
+#include "display/pump.h"
 
 #include "display/os_window.h"
 

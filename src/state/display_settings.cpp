@@ -1,5 +1,5 @@
 // Display settings with their defaults.
-#include "display/settings.h"
+#include "state/display_settings.h"
 
 int MagX = 1;
 int MagY = 10;

@@ -1,12 +1,12 @@
 // MIDI input callback: finds the input by its handle, keeps its running
 // status, turns each short message into a trigger for the event engine, hands
 // each received long message to the router and queues its buffer again.
-#include "midi/input_callback.h"
+#include "engine/input_callback.h"
 
 #include <atomic>
 #include <cassert>
 
-#include "app/log.h"
+#include "support/log.h"
 #include "engine/engine.h"
 #include "engine/playback.h"
 #include "midi/os_midi.h"
@@ -57,8 +57,6 @@ void shortMessage(int k, uint32_t message, uint32_t time) {
   handleMidiEvent(k, triggerOf(status, data1, data2), status, data1, data2, time);
 }
 
-bool closingStarted(InPort& port) { return std::atomic_ref<uint8_t>(port.closing).load() != 0; }
-
 // A receive buffer came back (a long message, a long error, or the reset of
 // closing): pass its bytes on for a message, then queue it again unless the
 // input is closing, so every later long message is received too.
@@ -74,24 +72,11 @@ void bufferReturned(int k, MidiHeader* header, bool received, uint32_t time) {
     routeLong(k, header->data[0], header->data + 1, static_cast<int>(n - 1), time);
   }
   header->flags &= ~static_cast<uint32_t>(OS_MHDR_DONE);
-  if (closingStarted(port)) return;
+  if (inputClosing(k)) return;
   osMidiInAddBuffer(port.handle, header);  // a failure leaves one buffer fewer; nothing else to do
 }
 
 }  // namespace
-
-int findInputByHandle(MidiHandle handle) {
-  if (handle == 0) return -1;
-  for (int k = 0; k < inPortCount && k < kPortCount; k++) {
-    if (inPorts[k].handle == handle) return k;
-  }
-  return -1;
-}
-
-void markInputClosing(int k) {
-  assert(k >= 0 && k < kPortCount);
-  std::atomic_ref<uint8_t>(inPorts[k].closing).store(255);
-}
 
 void midiInCallback(MidiHandle handle, unsigned message, uintptr_t instance, uintptr_t param1, uintptr_t param2) {
   (void)instance;

@@ -1,5 +1,5 @@
 // Storage of the sixteen program tables.
-#include "config/program_tables.h"
+#include "state/program_tables.h"
 
 #include <cassert>
 #include <cstring>
