@@ -1,7 +1,8 @@
 // Set-up and tear-down of the sim machine for the benchmarks, and the scratch
 // files they read.
-#include "app/reset.h"
 #include "bench_machine.h"
+
+#include "app/reset.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -10,6 +10,7 @@
 #include "../tests/program_file.h"
 #include "bench_machine.h"
 #include "config/program_reader.h"
+#include "app/startup.h"
 #include "config/settings.h"
 #include "platform/sim/sim.h"
 #include "support/file_io.h"

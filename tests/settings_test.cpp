@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "config/settings.h"
 #include "state/display_settings.h"
 #include "state/tables.h"

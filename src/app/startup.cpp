@@ -1,9 +1,11 @@
 // Start-up sequence: paths from the command line, the start values, the first
 // command-line scan, and the stages that follow it.
-#include "app/reset.h"
 #include "app/startup.h"
 
+#include <mutex>
+
 #include "app/cmdline.h"
+#include "app/reset.h"
 #include "support/exit.h"
 #include "state/globals.h"
 #include "support/log.h"
@@ -21,6 +23,8 @@
 #include "midi/open_close.h"
 #include "midi/port_report.h"
 #include "midi/ports.h"
+#include "midi/senders.h"
+#include "support/file_io.h"
 #include "midi/template.h"
 #include "support/os_files.h"
 #include "support/paths.h"
@@ -86,6 +90,7 @@ namespace {
 
 const char kCaption[] = "Notalumen";
 const int kJapanese = 1041;
+const int kListPause = 500;  // ms, before and after the pump at -LIST
 
 void destroyWindowAtExit(void) { destroyKeyboardWindow(); }
 
@@ -102,6 +107,35 @@ void startupWindow(void) {
   fillRect(0, 0, 384, 49, 255, 255, 255);
   dropTopmost();
   log("Notalumen: MIDI keyboard display and router\n");
+}
+
+int readSettingsFile(const char* narrowName, const char16_t* wideName, int useWide, int actionPass) {
+  static SettingsFile reading;  // window thread only
+  {
+    // Input may be taking channels on and drawing already.
+    EngineLock engine;
+    std::lock_guard<std::mutex> display(displayLock);
+    captureSettings(&reading);
+  }
+  if (parseSettingsFile(narrowName, wideName, useWide, actionPass, &reading) != 0) return -1;
+  {
+    EngineLock engine;
+    std::lock_guard<std::mutex> display(displayLock);
+    applySettings(reading);
+  }
+  for (int i = 0; i < reading.sendCount; i++) sendDirect(0, reading.sendBytes[i]);
+  if (reading.volumeSet) {
+    Volume = reading.volume;
+    setVolume(Volume);
+  }
+  if (reading.listRequested) {
+    writeSettingsTemplate(settingsPath, settingsPathW);
+    rfclose();
+    osSleep(kListPause);
+    pumpMessages();
+    osSleep(kListPause);
+  }
+  return 0;
 }
 
 void startupSettings(void) {

@@ -3,7 +3,6 @@
 // reading of the sixteen files at start and on a reload.
 #include "config/program_reader.h"
 
-#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +24,7 @@ constexpr int kNameSize = 16;     // "progrm16.ini" and its terminator
 
 // What one file's reading has reached.
 struct ReadState {
-  int table;    // 0..15
+  int table;    // table being filled (the scratch table)
   int hex;      // 0: DEC mode, 1: HEX mode
   int program;  // current program 1..511; 0 = none
   int count;    // entries written to the current program
@@ -72,9 +71,8 @@ void closeProgram(ReadState& s) {
   s.count = 0;
 }
 
-// Appends value to the current program (there is one). The entry is written
-// before the length that takes it in, as input may be reading the table.
-// 0, or -1 when the program is full.
+// Appends value to the current program (there is one). 0, or -1 when the
+// program is full.
 int appendEntry(ReadState& s, int32_t value) {
   assert(s.program > 0 && s.program < kProgramCount);
   if (s.count >= kProgramMaxLength) {
@@ -82,7 +80,6 @@ int appendEntry(ReadState& s, int32_t value) {
     return -1;
   }
   programData[s.table][s.program][s.count] = value;
-  std::atomic_signal_fence(std::memory_order_release);  // keep the two stores in order
   s.count++;
   programLength[s.table][s.program] = static_cast<int16_t>(s.count);
   return 0;
@@ -348,10 +345,17 @@ int readProgramTable(const char* narrowName, const char16_t* wideName, int table
   const int opened = useWide ? rfwopen(wideName) : rfopen(narrowName);
   if (opened != 0) return 1;
   log("(program %d reading) ", table + 1);
-  clearProgramTable(table);
-  ReadState s{table, 0, 0, 0};
+  // Built aside and copied in whole: input that plays from the table finds
+  // the old program or the new one, never part of either, and no file is
+  // read while the engine lock is held.
+  clearProgramTable(kScratchTable);
+  ReadState s{kScratchTable, 0, 0, 0};
   readBody(s);
   rfclose();
+  {
+    EngineLock hold;
+    copyProgramTable(table, kScratchTable);
+  }
   log("\nProgram table read-in OK.");
   return 0;
 }
@@ -377,11 +381,6 @@ void reloadProgramTables(void) {
     char name[kNameSize];
     tableFileName(name, i);
     char path[kPathSize];
-    if (joinNarrow(path, programDir, separator, name) == 0) {
-      // Input plays from the tables meanwhile: under the engine lock a message
-      // finds the old program or the new one, never part of either.
-      EngineLock hold;
-      readProgramTable(path, nullptr, i - 1, 0);
-    }
+    if (joinNarrow(path, programDir, separator, name) == 0) readProgramTable(path, nullptr, i - 1, 0);
   }
 }

@@ -5,17 +5,14 @@
 
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 
 #include "state/globals.h"
 #include "support/log.h"
-#include "support/os_system.h"
-#include "display/pump.h"
 #include "state/display_settings.h"
 #include "state/tables.h"
 #include "midi/matching.h"
 #include "midi/ports.h"
-#include "midi/senders.h"
-#include "midi/template.h"
 #include "support/file_io.h"
 #include "support/os_files.h"
 #include "support/paths.h"
@@ -25,11 +22,12 @@ namespace {
 
 constexpr int kNameTokenSize = 127;  // port names: at most 126 bytes
 constexpr int kFileTokenSize = 259;  // file-name items: at most 258 bytes
-constexpr int kListPause = 500;      // ms, before and after the pump at -LIST
 constexpr int kCtrlZ = 26;
 static_assert(kNameTokenSize <= int{kPortNameSize}, "a port name token fits the record");
 
 constexpr uint8_t kSet = 255;
+
+SettingsFile* t = nullptr;  // what the reading under way fills in
 
 // What an option leaves to the top-level loop.
 enum Outcome { kGoOn, kEnded };
@@ -116,7 +114,7 @@ void optionAllChMix(void) {
   }
   if (rfpeek() == '=') rfgetc();
   if (!isDigit(rfpeek())) {
-    allChMix = kSet;
+    t->allChMix = kSet;
     log(" AllChMix = ON");
     return;
   }
@@ -130,10 +128,10 @@ void optionAllChMix(void) {
     return;
   }
   if (n == 0) {
-    allChMix = 0;
+    t->allChMix = 0;
     log(" AllChMix = OFF");
   } else {
-    allChMix = kSet;
+    t->allChMix = kSet;
     log(" AllChMix = %d", n);
   }
 }
@@ -142,15 +140,15 @@ void optionAllChMix(void) {
 void optionCh(void) {
   const int32_t c = numberOr(1);
   if (c < 1 || c > kChannelCount) return;
-  assert(maxcolumns >= 0 && maxcolumns <= kChannelCount);
+  assert(t->maxcolumns >= 0 && t->maxcolumns <= kChannelCount);
   log(" CH%d:", c);
-  fixedColumns = kSet;
-  if (maxcolumns < kChannelCount) {
-    channelShown[c - 1] = kSet;
-    columnChannel[maxcolumns] = static_cast<int8_t>(c - 1);
-    channelColumn[c - 1] = maxcolumns;
-    log(" assigned to column %d", maxcolumns);
-    maxcolumns++;
+  t->fixedColumns = kSet;
+  if (t->maxcolumns < kChannelCount) {
+    t->channelShown[c - 1] = kSet;
+    t->columnChannel[t->maxcolumns] = static_cast<int8_t>(c - 1);
+    t->channelColumn[c - 1] = t->maxcolumns;
+    log(" assigned to column %d", t->maxcolumns);
+    t->maxcolumns++;
   } else {
     log(" coould not assign a new column (>16).");
   }
@@ -160,7 +158,7 @@ void optionCh(void) {
 void optionCom(const Reading& r) {
   int32_t n = numberOr(1);
   if (n == 0) n = 1;
-  outPorts[r.comTarget].comPort = n;
+  t->out[r.comTarget].comPort = n;
   log(" OUT%d: assigned to COM%d.", r.comTarget + 1, n);
 }
 
@@ -183,7 +181,7 @@ void optionC(const Reading& r) {
 // One modifier of -IN n (i = n - 1), after its ":", "=" or ",". False when
 // the modifier is unknown: that ends the definition.
 bool inModifier(int i) {
-  InPort& port = inPorts[i];
+  PortSetting& port = t->in[i];
   const int n = i + 1;
   const int c = rfpeek();
   if (c == '"' || c == '\'') {
@@ -238,7 +236,7 @@ bool inModifier(int i) {
 
 // One modifier of -OUT n (i = n - 1); as inModifier.
 bool outModifier(int i) {
-  OutPort& port = outPorts[i];
+  PortSetting& port = t->out[i];
   const int n = i + 1;
   const int c = rfpeek();
   if (c == '"' || c == '\'') {
@@ -331,7 +329,7 @@ void optionIn(void) {
   const int32_t n = numberOr(1);
   if (n < 1 || n > kPortCount) return;
   const int i = n - 1;
-  inPorts[i].channel = static_cast<int8_t>(i);
+  t->in[i].channel = static_cast<int8_t>(i);
   portModifiers(i, true);
 }
 
@@ -349,7 +347,7 @@ void optionOut(Reading& r) {
   const int32_t n = numberOr(1);
   if (n < 1 || n > kPortCount) return;
   const int i = n - 1;
-  outPorts[i].noOutput = 0;
+  t->out[i].noOutput = 0;
   r.comTarget = i;
   portModifiers(i, false);
 }
@@ -380,11 +378,11 @@ void optionMag(void) {
   }
   // Rounded from the 32-bit value in double precision: 1.15 gives 11 tenths.
   if (x) {
-    MagX = static_cast<int>(static_cast<double>(v) + 0.5);
-    log(" MagX = %d", MagX);
+    t->magX = static_cast<int>(static_cast<double>(v) + 0.5);
+    log(" MagX = %d", t->magX);
   } else {
-    MagY = static_cast<int>(static_cast<double>(v) * 10.0 + 0.5);
-    log(" MagY = %g", MagY * 0.1);
+    t->magY = static_cast<int>(static_cast<double>(v) * 10.0 + 0.5);
+    log(" MagY = %g", t->magY * 0.1);
   }
 }
 
@@ -426,16 +424,15 @@ void optionNote(void) {
     return;
   }
   if (max) {
-    NoteMax = n;
+    t->noteMax = n;
     log(" NoteMax = %d", n);
   } else {
-    NoteMin = n;
+    t->noteMin = n;
     log(" NoteMin = %d", n);
   }
 }
 
-// -LIST or -LST, at the "L". kEnded once the devices are listed: the file is
-// closed and the rest of it is not read.
+// -LIST or -LST, at the "L". kEnded: the rest of the file is not read.
 Outcome optionList(void) {
   rfgetc();
   if (takeLetter('I')) {
@@ -456,13 +453,9 @@ Outcome optionList(void) {
     log(" Undefined Assignment Lx.");
     return kGoOn;
   }
-  // The settings file is still open for reading and shares no writing, so
-  // the template reaches only the log and the file stays as it is.
-  writeSettingsTemplate(settingsPath, settingsPathW);
-  rfclose();
-  osSleep(kListPause);
-  pumpMessages();
-  osSleep(kListPause);
+  // The reading ends here with the file still open: the caller writes the
+  // template while the reader holds it (see SettingsFile::listRequested).
+  t->listRequested = kSet;
   return kEnded;
 }
 
@@ -474,7 +467,7 @@ void optionSoc(void) {
   } else if (!takeLetter('C')) {
     log(" Undefined Assignment SOx.");
   } else {
-    consoleMode = kSet;
+    t->consoleMode = kSet;
     log(" Console mode: ON.");
   }
 }
@@ -486,7 +479,11 @@ void optionSendByte(const Reading& r) {
   if (rfgethex(&h) != 0 || h < 0) h = 0;
   if (r.actionPass == 0) return;
   log("%04X ", static_cast<unsigned>(h));
-  sendDirect(0, h & 0xFF);
+  if (t->sendCount < kSettingsSendLimit) {
+    t->sendBytes[t->sendCount++] = static_cast<uint8_t>(h & 0xFF);
+  } else {
+    log("Too many -# bytes: %04X not sent.", static_cast<unsigned>(h));
+  }
 }
 
 // -VOL n or -V n, at the "V": the volume in the second reading.
@@ -495,8 +492,8 @@ void optionVolume(const Reading& r) {
   if (takeLetter('O') && !takeLetter('L')) return;
   const int32_t n = numberOr(0);
   if (r.actionPass == 0) return;
-  Volume = n;
-  setVolume(n);
+  t->volume = n;
+  t->volumeSet = kSet;
   log("Volume = %d", n);
 }
 
@@ -573,11 +570,73 @@ void fileNameItem(const Reading& r) {
 
 }  // namespace
 
-int readSettingsFile(const char* narrowName, const char16_t* wideName, int useWide, int actionPass) {
+void captureSettings(SettingsFile* into) {
+  assert(into != nullptr);
+  *into = SettingsFile{};
+  for (int i = 0; i < kPortCount; i++) {
+    const InPort& in = inPorts[i];
+    std::memcpy(into->in[i].name, in.name, kPortNameSize);
+    into->in[i].configured = in.configured;
+    into->in[i].deviceId = in.deviceId;
+    into->in[i].channel = in.channel;
+    const OutPort& out = outPorts[i];
+    std::memcpy(into->out[i].name, out.name, kPortNameSize);
+    into->out[i].configured = out.configured;
+    into->out[i].deviceId = out.deviceId;
+    into->out[i].comPort = out.comPort;
+    into->out[i].noOutput = out.noOutput;
+  }
+  into->magX = MagX;
+  into->magY = MagY;
+  into->noteMin = NoteMin;
+  into->noteMax = NoteMax;
+  into->maxcolumns = maxcolumns;
+  into->allChMix = allChMix;
+  into->fixedColumns = fixedColumns;
+  for (int c = 0; c < kChannelCount; c++) {
+    into->channelShown[c] = channelShown[c];
+    into->columnChannel[c] = columnChannel[c];
+    into->channelColumn[c] = channelColumn[c];
+  }
+  into->consoleMode = consoleMode;
+}
+
+void applySettings(const SettingsFile& from) {
+  for (int i = 0; i < kPortCount; i++) {
+    InPort& in = inPorts[i];
+    std::memcpy(in.name, from.in[i].name, kPortNameSize);
+    in.configured = from.in[i].configured;
+    in.deviceId = from.in[i].deviceId;
+    in.channel = from.in[i].channel;
+    OutPort& out = outPorts[i];
+    std::memcpy(out.name, from.out[i].name, kPortNameSize);
+    out.configured = from.out[i].configured;
+    out.deviceId = from.out[i].deviceId;
+    out.comPort = from.out[i].comPort;
+    out.noOutput = from.out[i].noOutput;
+  }
+  MagX = from.magX;
+  MagY = from.magY;
+  NoteMin = from.noteMin;
+  NoteMax = from.noteMax;
+  maxcolumns = from.maxcolumns;
+  allChMix = from.allChMix;
+  fixedColumns = from.fixedColumns;
+  for (int c = 0; c < kChannelCount; c++) {
+    channelShown[c] = from.channelShown[c];
+    columnChannel[c] = from.columnChannel[c];
+    channelColumn[c] = from.channelColumn[c];
+  }
+  consoleMode = from.consoleMode;
+}
+
+int parseSettingsFile(const char* narrowName, const char16_t* wideName, int useWide, int actionPass, SettingsFile* into) {
   assert(useWide ? wideName != nullptr : narrowName != nullptr);
   assert(actionPass == 0 || actionPass == 1);
+  assert(into != nullptr);
   const int opened = useWide ? rfwopen(wideName) : rfopen(narrowName);
   if (opened != 0) return -1;
+  t = into;
   Reading r = {actionPass, 0};
   for (;;) {
     const int c = rfpeek();
@@ -591,11 +650,15 @@ int readSettingsFile(const char* narrowName, const char16_t* wideName, int useWi
       if (rfpeek() == 0x40) rfgetc();
     } else if (c == '-' || c == '/') {
       rfgetc();
-      if (option(r) == kEnded) return 0;
+      if (option(r) == kEnded) {
+        t = nullptr;
+        return 0;
+      }
     } else {
       fileNameItem(r);
     }
   }
   rfclose();
+  t = nullptr;
   return 0;
 }

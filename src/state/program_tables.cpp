@@ -4,12 +4,12 @@
 #include <cassert>
 #include <cstring>
 
-int16_t keyProgram[16][kTriggerCount];
-int16_t programLength[16][kProgramCount];
-int32_t programData[16][kProgramCount][kProgramRowSize];
+int16_t keyProgram[kScratchTable + 1][kTriggerCount];
+int16_t programLength[kScratchTable + 1][kProgramCount];
+int32_t programData[kScratchTable + 1][kProgramCount][kProgramRowSize];
 
 void clearProgramTable(int table) {
-  assert(table >= 0 && table < 16);
+  assert(table >= 0 && table <= kScratchTable);
   // Entry by entry with plain stores: input may be reading the table meanwhile.
   for (int k = 0; k < kTriggerCount; k++) keyProgram[table][k] = 0;
   for (int p = 0; p < kProgramCount; p++) {
@@ -18,6 +18,16 @@ void clearProgramTable(int table) {
   }
 }
 
+void copyProgramTable(int to, int from) {
+  assert(to >= 0 && to < kScratchTable && from >= 0 && from <= kScratchTable && to != from);
+  std::memcpy(keyProgram[to], keyProgram[from], sizeof keyProgram[to]);
+  std::memcpy(programLength[to], programLength[from], sizeof programLength[to]);
+  for (int p = 0; p < kProgramCount; p++) {
+    const int n = programLength[from][p] > 0 ? programLength[from][p] : 1;
+    std::memcpy(programData[to][p], programData[from][p], sizeof(int32_t) * n);
+  }
+}
+
 void resetProgramTables(void) {
-  for (int t = 0; t < 16; t++) clearProgramTable(t);
+  for (int t = 0; t <= kScratchTable; t++) clearProgramTable(t);
 }
