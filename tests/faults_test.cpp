@@ -5,6 +5,7 @@
 // the programs from another thread. Nothing may crash or hang, and whatever
 // does not depend on the fault must go on arriving.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "engine_fixture.h"
 #include "midi/os_midi.h"
 #include "midi/senders.h"
+#include "midi/serial.h"
 
 namespace {
 
@@ -236,6 +238,42 @@ TEST_F(Faults, ASerialPortThatStopsTakingBytesFailsItsSendsOnly) {
   EXPECT_EQ(Bytes(serial.end() - 3, serial.end()), (Bytes{0x90, 0x3F, 0x64}));
 }
 
+TEST_F(Faults, AStalledSerialPortHoldsUpNeitherInputNorTheOtherOutputs) {
+  openRig();
+  simStallSerialPort(kSerial, true);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; i++) in3(0, 0x90, 0x30 + i % 40, 0x50);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(100)) << "input waited on the port";
+  EXPECT_EQ(words(0).size(), 100u);
+  EXPECT_EQ(keyLook(0, 0x30), kLookOn);
+  EXPECT_TRUE(simSerialBytes(kSerial).empty());
+  simStallSerialPort(kSerial, false);
+  drainSerial(3);
+  Bytes serial = simSerialBytes(kSerial);
+  ASSERT_EQ(serial.size(), 3u + 99 * 2) << "every byte, in order, the status once";
+  EXPECT_EQ(Bytes(serial.begin(), serial.begin() + 5), (Bytes{0x90, 0x30, 0x50, 0x31, 0x50}));
+
+  // Stalled past the writer's second: the queued bytes are dropped, and the
+  // next message carries its status again.
+  simStallSerialPort(kSerial, true);
+  in3(0, 0x90, 0x3C, 0x64);
+  drainSerial(3);
+  simStallSerialPort(kSerial, false);
+  in3(0, 0x90, 0x3E, 0x64);
+  serial = simSerialBytes(kSerial);
+  EXPECT_EQ(Bytes(serial.end() - 3, serial.end()), (Bytes{0x90, 0x3E, 0x64}));
+
+  // A full queue fails the send; the other outputs still take every message.
+  simStallSerialPort(kSerial, true);
+  int failed = 0;
+  for (int i = 0; i < kSerialQueueSize / 3 + 100; i++) failed += sendShort(3, i % 2 ? 0x90 : 0x80, 0x3C, 0x40) != 0;
+  EXPECT_GT(failed, 0);
+  EXPECT_LT(failed, 200);
+  simStallSerialPort(kSerial, false);
+  drainSerial(3);
+}
+
 // ---------------------------------------------------------------------------
 // Settings file vanishing during start-up
 
@@ -331,6 +369,32 @@ TEST_F(Faults, ReloadingProgramsWhileInputPlaysThemGivesTheOldOrTheNewProgramWho
   }
   EXPECT_EQ(programs + notes, kMessages);
   EXPECT_GT(programs, 0);
+}
+
+TEST_F(Faults, InputDuringTheSecondReadingAndAReloadFindsWholeTables) {
+  simAddMidiIn("Keys A");
+  simAddMidiOut("Synth A");
+  writeHostFile("progrm01.ini", programFile(1));
+  std::atomic<bool> stop(false);
+  std::atomic<int> sent(0);
+  std::thread device;
+  startUp("-OUT1:\"Synth A\"\r\n-IN1:\"Keys A\"\r\n-Ch2 -Ch1\r\n-mY=0.5\r\n", [&] {
+    device = std::thread([&] {
+      while (!stop) {
+        in3(0, 0x91, 0x40, 0x50);  // channel 2: drawn while the columns are read again
+        in3(0, 0x91, 0x40, 0x00);
+        sent += 2;
+      }
+    });
+  });
+  for (int i = 0; i < 20; i++) reloadProgramTables();
+  stop = true;
+  device.join();
+  ASSERT_EQ(maxcolumns, 2);
+  EXPECT_EQ(columnChannel[0], 1);
+  EXPECT_EQ(columnChannel[1], 0);
+  EXPECT_EQ(keyProgram[0][60], 1);
+  EXPECT_EQ(static_cast<int>(words(0).size()), sent.load()) << "every message routed";
 }
 
 }  // namespace

@@ -217,6 +217,7 @@ void startupKeyboard(void) {
     EngineLock hold;  // input may be drawing already
     relayoutKeyboard();
   }
+  relayoutPause();
   setWindowTitle("Notalumen ");
   dropTopmost();
 }

@@ -288,9 +288,10 @@ int relayoutKeyboard(void) {
   }
   if (here) fitKeyboardWindow(window);
   log("GWin Resized %d. \n", height);
-  osSleep(1);
   return 0;
 }
+
+void relayoutPause(void) { osSleep(1); }
 
 int destroyKeyboardWindow(void) {
   if (windowState == 0) return 1;

@@ -75,6 +75,9 @@ int resizeKeyboardWindow(int width, int height);
 // Lays the columns out again, rebuilds the back buffer and draws every key in
 // its present look. Safe from the MIDI callback thread. Returns 0.
 int relayoutKeyboard(void);
+// The short pause that follows a relayout (1 ms), taken by the caller once it
+// holds no lock.
+void relayoutPause(void);
 // Tears the window down. 1 when there is none, else 0.
 int destroyKeyboardWindow(void);
 void setWindowTitle(const char* text);

@@ -9,14 +9,12 @@
 // held-note work, the column assignment with its relayout, and the drawing. So
 // every event finds the column tables, channelShown, damperDown and the
 // held-note lists whole and leaves them whole, and what one event sends and
-// draws is not interleaved with another's. Locks are always taken in one
-// order: engine lock, then the display lock (drawKey, relayoutKeyboard and the
-// column writes below take it), then the lock of one output (the senders take
-// it). Nothing that holds the display or an output lock calls back into the
-// engine. The column tables are written with the display lock held as well,
-// because the display reads them under that lock alone (hitTest, drawKey).
-// Long messages of an input do not pass through here (routeLong directly).
-// Nothing here allocates or waits beyond these locks.
+// draws is not interleaved with another's. The locks taken under it (display,
+// output, serial queue, the backends') and their one order are listed in
+// docs/threads.md. Nothing that holds one of them calls back into the engine,
+// and nothing here waits: the relayout's pause is taken after the lock is
+// released, and the senders never wait on a port. Long messages of an input do
+// not pass through here (routeLong directly). Nothing here allocates.
 #include "engine/engine.h"
 
 #include <atomic>
@@ -55,6 +53,10 @@ void unholdNote(int channel, int note) {
   }
 }
 
+// A relayout of this thread's event, whose pause waits until the engine lock
+// is released.
+thread_local bool pauseAfterEvent = false;
+
 // A channel plays for the first time: give it a column as the column mode
 // says. False when the note is not to be drawn.
 bool takeChannelOn(int c) {
@@ -75,6 +77,7 @@ bool takeChannelOn(int c) {
     if (channelColumn[c] >= 0) log("Ch=%d added to Column=%d. \n", c, channelColumn[c]);
   }
   relayoutKeyboard();
+  pauseAfterEvent = true;
   if (!logQuiet) log("Active:all INT=Recovered. \n");
   return true;
 }
@@ -184,11 +187,10 @@ void drawNoteMessage(int status, int note, int velocity) {
   }
 }
 
-int handleMidiEvent(int input, int trigger, int status, int data1, int data2, uint32_t time) {
-  assert(input >= 0 && input < 16);
-  assert(trigger >= 0 && trigger < kTriggerCount);
-  if (input < 0 || input >= 16 || trigger < 0 || trigger >= kTriggerCount) return 0;
-  EngineLock hold;
+namespace {
+
+// One event with the engine lock held.
+void handleLocked(int input, int trigger, int status, int data1, int data2, uint32_t time) {
   if (!logQuiet) {
     log("IN%d: Trig %4d (%04X) called, cmd=%d (%02X) p1=%d (%02X) p2=%d (%02X) \n", input + 1, trigger,
         static_cast<unsigned>(trigger), status, static_cast<unsigned>(status), data1, static_cast<unsigned>(data1),
@@ -197,17 +199,33 @@ int handleMidiEvent(int input, int trigger, int status, int data1, int data2, ui
   int program = keyProgram[input][trigger];
   if (program != 0) {
     playProgram(input, program, time);
-    return 0;
+    return;
   }
   if (status >= 0xB0 && status <= 0xBF) {
     routeShort(input, status, data1, data2, time, 0);
     followController(status & 0x0F, data1, data2);
-    return 0;
+    return;
   }
-  if (status < 0x80 || status > 0x9F) return 0;  // every other message is dropped
+  if (status < 0x80 || status > 0x9F) return;  // every other message is dropped
   routeShort(input, status, data1, data2, time, 0);
-  if (!takeChannelOn(status & 0x0F)) return 0;
+  if (!takeChannelOn(status & 0x0F)) return;
   drawNoteMessage(status, data1, data2);
+}
+
+}  // namespace
+
+int handleMidiEvent(int input, int trigger, int status, int data1, int data2, uint32_t time) {
+  assert(input >= 0 && input < 16);
+  assert(trigger >= 0 && trigger < kTriggerCount);
+  if (input < 0 || input >= 16 || trigger < 0 || trigger >= kTriggerCount) return 0;
+  {
+    EngineLock hold;
+    handleLocked(input, trigger, status, data1, data2, time);
+  }
+  if (pauseAfterEvent) {
+    pauseAfterEvent = false;
+    relayoutPause();
+  }
   return 0;
 }
 

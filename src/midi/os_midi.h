@@ -84,5 +84,9 @@ int osSerialConfigure(SerialHandle handle, int* failedStep);
 // Writes all bytes; returns the count written, or -1. Never blocks much longer
 // than a second: a port that takes nothing fails.
 int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count);
+// Writes as many of the bytes as the port takes at once, without waiting for
+// room: the count written (fewer than count when its buffer is full), or -1
+// on an error (a write that fails part way also gives -1).
+int osSerialWriteNow(SerialHandle handle, const uint8_t* bytes, int count);
 void osSerialClose(SerialHandle handle);
 int osSerialLastError(void);

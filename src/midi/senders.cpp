@@ -63,6 +63,7 @@ int shortToDevice(OutPort& port, int b1, int b2, int b3) {
 }
 
 int shortToSerial(int k, OutPort& port, int b1, int b2, int b3) {
+  if (serialBytesLost(k)) port.lastStatus = -1;
   uint8_t bytes[3];
   int count = 0;
   if (b1 & 0x80) {

@@ -195,7 +195,12 @@ int osSerialConfigure(SerialHandle handle, int* failedStep) {
   return 0;
 }
 
-int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
+namespace {
+
+// Both writes: what the port takes, and with wait also waiting for room up to
+// about a second. The count written, or -1 (a write that cannot wait fails on
+// any error; one that waits keeps what it wrote before the error).
+int writeBytes(SerialHandle handle, const uint8_t* bytes, int count, bool wait) {
   uint32_t generation = 0;
   SerialSlot* s = slotOf(handle, &generation);
   if (!s) {
@@ -215,7 +220,7 @@ int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
   }
   // The port is non-blocking: write what it takes, wait for room, and give up
   // after about a second, so a port that does not drain (no device taking the
-  // bytes, flow control held) never holds the sender for long.
+  // bytes, flow control held) never holds the writer for long.
   const int64_t deadline = nowMs() + kWriteLimitMs;
   int done = 0;
   while (done < count) {
@@ -227,8 +232,9 @@ int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
       lastError = errno == EIO ? kErrWriteFault : errorOf(errno);
-      return done > 0 ? done : -1;
+      return wait && done > 0 ? done : -1;
     }
+    if (!wait) return done;  // full: the rest waits for the writer thread
     const int64_t left = deadline - nowMs();
     if (left <= 0) break;
     pollfd p = {fd, POLLOUT, 0};
@@ -239,6 +245,14 @@ int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
     if (done == 0) return -1;  // the port took nothing
   }
   return done;
+}
+
+}  // namespace
+
+int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) { return writeBytes(handle, bytes, count, true); }
+
+int osSerialWriteNow(SerialHandle handle, const uint8_t* bytes, int count) {
+  return writeBytes(handle, bytes, count, false);
 }
 
 void osSerialClose(SerialHandle handle) {

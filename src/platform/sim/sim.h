@@ -107,6 +107,10 @@ void simSetSerialBusy(int number, bool busy);
 void simFailSerialConfigure(int number, int step, int code);
 void simFailSerialWrites(int number, int count);
 void simPartialSerialWrites(int number, int count);
+// A stalled port takes no bytes: a write that cannot wait writes nothing, a
+// write that may wait waits (real time) until the port takes bytes again,
+// at most a second, and then fails.
+void simStallSerialPort(int number, bool stalled);
 std::vector<uint8_t> simSerialBytes(int number);
 bool simSerialIsOpen(int number);
 

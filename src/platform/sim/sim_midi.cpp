@@ -3,6 +3,7 @@
 // delivers input on the thread of the test that injects it.
 #include <atomic>
 #include <cassert>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -76,6 +77,7 @@ struct SimSerialPort {
   int configureCode = 0;           // system error of that failure
   int failWrites = 0;              // writes still to fail
   int partialWrites = 0;           // writes still to cut to half
+  bool stalled = false;            // takes no bytes (a device that stopped reading)
   std::vector<uint8_t> bytes;      // everything written, in order
 };
 
@@ -98,6 +100,7 @@ struct SimMidiMachine {
 
 std::mutex machineLock;              // guards machine; never held while a callback runs
 std::condition_variable inputIdle;   // signalled when a delivery ends
+std::condition_variable serialUnstalled;  // signalled when a stalled serial port takes bytes again
 SimMidiMachine machine;
 
 // Short sends while nothing is recorded and no fault is scripted do not take
@@ -499,6 +502,16 @@ void simFailSerialWrites(int number, int count) {
   p->failWrites = count;
 }
 
+void simStallSerialPort(int number, bool stalled) {
+  {
+    std::lock_guard<std::mutex> lock(machineLock);
+    SimSerialPort* p = serialPort(number);
+    assert(p != nullptr);
+    if (p) p->stalled = stalled;
+  }
+  serialUnstalled.notify_all();
+}
+
 void simPartialSerialWrites(int number, int count) {
   std::lock_guard<std::mutex> lock(machineLock);
   SimSerialPort* p = serialPort(number);
@@ -806,15 +819,9 @@ int osSerialConfigure(SerialHandle handle, int* failedStep) {
   return p->configureStep ? p->configureCode : 0;
 }
 
-int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
-  assert(count >= 0 && (bytes != nullptr || count == 0));
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialWrite", p ? comName(p->number) : "?");
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
+// The common part of both writes: the count written, or -1 (now: a write
+// that fails part way is a failure).
+static int serialWriteLocked(SimSerialPort* p, const uint8_t* bytes, int count, bool now) {
   if (takeFault(p->failWrites)) {
     serialError = kErrWriteFault;
     return -1;
@@ -826,7 +833,45 @@ int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
     serialError = kErrCounterTimeout;
   }
   p->bytes.insert(p->bytes.end(), bytes, bytes + n);
-  return n;
+  return now && n < count ? -1 : n;
+}
+
+int osSerialWriteNow(SerialHandle handle, const uint8_t* bytes, int count) {
+  assert(count >= 0 && (bytes != nullptr || count == 0));
+  std::lock_guard<std::mutex> lock(machineLock);
+  SimSerialPort* p = serialByHandle(handle);
+  note("serialWrite", p ? comName(p->number) : "?");
+  if (!p) {
+    serialError = kErrInvalidHandle;
+    return -1;
+  }
+  if (p->stalled) return 0;
+  return serialWriteLocked(p, bytes, count, true);
+}
+
+int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
+  assert(count >= 0 && (bytes != nullptr || count == 0));
+  std::unique_lock<std::mutex> lock(machineLock);
+  SimSerialPort* p = serialByHandle(handle);
+  note("serialWrite", p ? comName(p->number) : "?");
+  if (!p) {
+    serialError = kErrInvalidHandle;
+    return -1;
+  }
+  // A stalled port: wait (real time, on a thread of the program's) for it to
+  // take bytes again, and give up after a second as a real port would.
+  if (!serialUnstalled.wait_for(lock, std::chrono::seconds(1), [&] {
+        p = serialByHandle(handle);
+        return p == nullptr || !p->stalled;
+      })) {
+    serialError = kErrCounterTimeout;
+    return 0;
+  }
+  if (!p) {
+    serialError = kErrInvalidHandle;
+    return -1;
+  }
+  return serialWriteLocked(p, bytes, count, false);
 }
 
 void osSerialClose(SerialHandle handle) {

@@ -80,6 +80,31 @@ int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
   return static_cast<int>(written);
 }
 
+// Windows has no non-blocking write on a port opened for synchronous use;
+// what it tells is how much the driver's output queue holds and how large it
+// is. A write that fits the free room is taken by the driver at once; when it
+// does not fit (or the queue's size is unknown and it is not empty), nothing
+// is written and the bytes wait for the writer thread.
+int osSerialWriteNow(SerialHandle handle, const uint8_t* bytes, int count) {
+  assert(count >= 0 && (bytes != nullptr || count == 0));
+  if (count == 0) return 0;
+  DWORD errors = 0;
+  COMSTAT status;
+  ZeroMemory(&status, sizeof status);
+  if (!ClearCommError(portOf(handle), &errors, &status)) {
+    lastWriteError = GetLastError();
+    return -1;
+  }
+  COMMPROP properties;
+  ZeroMemory(&properties, sizeof properties);
+  const DWORD size = GetCommProperties(portOf(handle), &properties) ? properties.dwCurrentTxQueue : 0;
+  const bool fits = size != 0 ? status.cbOutQue + static_cast<DWORD>(count) <= size : status.cbOutQue == 0;
+  if (!fits) return 0;
+  const int written = osSerialWrite(handle, bytes, count);
+  if (written != count) return -1;  // a write that stopped part way failed
+  return written;
+}
+
 void osSerialClose(SerialHandle handle) { CloseHandle(portOf(handle)); }
 
 int osSerialLastError(void) { return static_cast<int>(lastWriteError); }
