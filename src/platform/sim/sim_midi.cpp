@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "midi/os_midi.h"
-#include "platform/posix/midi_headers.h"
+#include "platform/shared/midi_headers.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_state.h"
 

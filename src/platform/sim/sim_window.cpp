@@ -23,7 +23,6 @@
 // no second WM_PAINT until something new needs painting (Windows would send
 // them for ever); simWindowNeedsPaint shows the fault instead.
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -33,7 +32,7 @@
 #include <vector>
 
 #include "display/os_window.h"
-#include "platform/posix/pixels.h"
+#include "platform/shared/pixels.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_state.h"
 
@@ -343,77 +342,6 @@ void changePlacement(OsWindow window, int target) {
     changed = refreshClientLocked(&wParam, &lParam);  // coming back from minimised: all needs painting
   }
   sendSizeIfChanged(window, changed, wParam, lParam);
-}
-
-// ---- PNG: 8-bit RGB, stored (uncompressed) deflate blocks.
-
-uint32_t crc32(const uint8_t* bytes, size_t count, uint32_t crc = 0) {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t n = 0; n < 256; n++) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (size_t i = 0; i < count; i++) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
-void putBig32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-void putChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-  putBig32(out, static_cast<uint32_t>(data.size()));
-  size_t start = out.size();
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
-  putBig32(out, crc32(&out[start], out.size() - start));
-}
-
-std::vector<uint8_t> encodePng(const Pixels& p) {
-  std::vector<uint8_t> raw;  // filter byte 0, then R, G, B for each row
-  raw.reserve(static_cast<size_t>(p.height) * (1 + 3 * static_cast<size_t>(p.width)));
-  for (int y = 0; y < p.height; y++) {
-    raw.push_back(0);
-    for (int x = 0; x < p.width; x++) {
-      uint32_t c = p.data[static_cast<size_t>(y) * p.width + x];
-      raw.push_back(static_cast<uint8_t>(c >> 16));
-      raw.push_back(static_cast<uint8_t>(c >> 8));
-      raw.push_back(static_cast<uint8_t>(c));
-    }
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};  // deflate, 32 KiB window, no dictionary
-  size_t at = 0;
-  do {
-    size_t n = std::min<size_t>(65535, raw.size() - at);
-    z.push_back(at + n == raw.size() ? 1 : 0);  // BFINAL, BTYPE 00 (stored)
-    z.push_back(static_cast<uint8_t>(n));
-    z.push_back(static_cast<uint8_t>(n >> 8));
-    z.push_back(static_cast<uint8_t>(~n));
-    z.push_back(static_cast<uint8_t>(~n >> 8));
-    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
-    at += n;
-  } while (at < raw.size());
-  uint32_t a = 1, b = 0;  // Adler-32
-  for (uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  putBig32(z, b << 16 | a);
-
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  std::vector<uint8_t> header;
-  putBig32(header, static_cast<uint32_t>(p.width));
-  putBig32(header, static_cast<uint32_t>(p.height));
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter choice, no interlace
-  putChunk(png, "IHDR", header);
-  putChunk(png, "IDAT", z);
-  putChunk(png, "IEND", {});
-  return png;
 }
 
 }  // namespace
@@ -856,11 +784,7 @@ bool simSavePng(intptr_t surface, const char* hostPath) {
     if (p == nullptr || p->width == 0 || p->height == 0) return false;  // PNG has no empty image
     copy = *p;
   }
-  std::vector<uint8_t> png = encodePng(copy);
-  FILE* f = std::fopen(hostPath, "wb");
-  if (f == nullptr) return false;
-  bool written = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  return std::fclose(f) == 0 && written;
+  return simWritePng(hostPath, copy.data.data(), copy.width, copy.height);
 }
 
 SimScrollBar simScrollBar(int bar) {
