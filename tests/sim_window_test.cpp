@@ -358,7 +358,8 @@ TEST_F(SimWindowTest, DroppedNamesAreReadCutToTheBufferAndReleased) {
   EXPECT_EQ(osDroppedFileCount(drop), 0);
 }
 
-// ---- PNG: decoded here by hand (chunks, stored deflate blocks, checksums).
+// ---- PNG: decoded here by hand (chunks, stored deflate blocks, checksums);
+// libpng cuts the stored stream into blocks of its own size.
 
 uint32_t big32(const std::string& s, size_t at) {
   uint32_t v = 0;
@@ -423,7 +424,7 @@ TEST_F(SimWindowTest, SavedPngDecodesToTheSurfacePixels) {
     raw += idat.substr(p + 5, len);
     p += 5 + len;
   }
-  EXPECT_EQ(blocks, 2);
+  EXPECT_GE(blocks, 2);
   ASSERT_EQ(raw.size(), static_cast<size_t>(h) * (1 + 3 * w));
   uint32_t a = 1, b = 0;
   for (char c : raw) {

@@ -5,6 +5,7 @@
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jack_server.h"
@@ -24,6 +26,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
+using std::chrono::steady_clock;
 const auto kPatience = std::chrono::seconds(10);  // longest wait for a message
 // An undefined real-time byte that the tests send until a new connection
 // carries it: JACK makes a connection part of its graph at the start of a
@@ -396,14 +399,20 @@ TEST_F(DesktopMidiJack, OutputReachesTheDevice) {
 
 TEST_F(DesktopMidiJack, AFloodLargerThanTheQueueArrivesWholeInOrderAlsoWhenClosedAtOnce) {
   const MidiHandle handle = openSynth();
-  // 40,000 messages are more than the port's queue holds: the sender waits
-  // for room, and each cycle the port carries what its buffer takes.
+  // 40,000 messages are more than the port's queue holds: a send that finds
+  // it full is refused at once, the test waits for room and sends again, and
+  // each cycle the port carries what its buffer takes.
   std::vector<Bytes> want;
   for (int i = 0; i < 40000; i++) {
     const uint8_t status = static_cast<uint8_t>(0xB0 + i % 16);
     const uint8_t controller = static_cast<uint8_t>(i / 16 % 120);
     const uint8_t value = static_cast<uint8_t>(i / 1920 % 128);
-    ASSERT_EQ(OS_MIDI_OK, osMidiOutShort(handle, status | controller << 8 | value << 16)) << i;
+    int result = OS_MIDI_NOTREADY;
+    for (int tries = 0; tries < 10000 && result == OS_MIDI_NOTREADY; tries++) {
+      result = osMidiOutShort(handle, status | controller << 8 | value << 16);
+      if (result == OS_MIDI_NOTREADY) std::this_thread::sleep_for(milliseconds(1));
+    }
+    ASSERT_EQ(OS_MIDI_OK, result) << i;
     want.push_back({status, controller, value});
   }
   uint8_t buffer[2000];
@@ -412,7 +421,12 @@ TEST_F(DesktopMidiJack, AFloodLargerThanTheQueueArrivesWholeInOrderAlsoWhenClose
   for (size_t i = 1; i + 1 < sizeof buffer; i++) buffer[i] = static_cast<uint8_t>(i % 128);
   buffer[sizeof buffer - 1] = 0xF7;
   ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
-  EXPECT_EQ(OS_MIDI_OK, osMidiOutLong(handle, &header));
+  int result = OS_MIDI_NOTREADY;
+  for (int tries = 0; tries < 10000 && result == OS_MIDI_NOTREADY; tries++) {
+    result = osMidiOutLong(handle, &header);
+    if (result == OS_MIDI_NOTREADY) std::this_thread::sleep_for(milliseconds(1));
+  }
+  EXPECT_EQ(OS_MIDI_OK, result);
   want.emplace_back(buffer, buffer + sizeof buffer);
   // Closed straight away: what was sent still goes out first.
   EXPECT_EQ(OS_MIDI_OK, osMidiOutUnprepare(handle, &header));
@@ -423,6 +437,24 @@ TEST_F(DesktopMidiJack, AFloodLargerThanTheQueueArrivesWholeInOrderAlsoWhenClose
   while (same < got.size() && same < want.size() && got[same] == want[same]) same++;
   EXPECT_EQ(want.size(), same) << "first difference at message " << same;
   EXPECT_EQ(want.size(), got.size());
+}
+
+TEST_F(DesktopMidiJack, ASendIntoAFullQueueFailsAtOnceOffTheJackThreads) {
+  const MidiHandle handle = openSynth();
+  // The window thread sends under the engine lock: a full queue must refuse
+  // the message at once instead of waiting for the next cycles to make room.
+  int result = OS_MIDI_OK;
+  int sent = 0;
+  auto slowest = steady_clock::duration::zero();
+  while (result == OS_MIDI_OK && sent < 400000) {
+    const auto start = steady_clock::now();
+    result = osMidiOutShort(handle, 0x0001B0 | (sent % 128) << 16);
+    slowest = std::max(slowest, steady_clock::now() - start);
+    if (result == OS_MIDI_OK) sent++;
+  }
+  EXPECT_EQ(OS_MIDI_NOTREADY, result) << sent << " sent";
+  EXPECT_LT(slowest, milliseconds(100));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
 }
 
 TEST_F(DesktopMidiJack, TheMapperIsAPortOfOurOwn) {

@@ -164,7 +164,7 @@ int jackOutOpen(int index, const char* name, const char* device) {
   return OS_MIDI_OK;
 }
 
-int jackOutSend(int index, const uint8_t* bytes, size_t count, int mayWait) {
+int jackOutSend(int index, const uint8_t* bytes, size_t count) {
   assert(index >= 0 && index < kJackOutLanes);
   Lane& lane = lanes[index];
   if (count == 0) return OS_MIDI_OK;
@@ -176,14 +176,12 @@ int jackOutSend(int index, const uint8_t* bytes, size_t count, int mayWait) {
   }
   const uint32_t need = static_cast<uint32_t>(count) + kLengthBytes;
   const uint32_t head = lane.head.load(std::memory_order_relaxed);
-  for (int waited = 0;; waited++) {
-    if (kJackOutQueueBytes - (head - lane.tail.load(std::memory_order_acquire)) >= need) break;
-    if (!mayWait || waited >= kJackOutWaitMs) {
-      log("MIDI OUT: the JACK output's queue is full; a message of %u bytes is not sent.\n",
-          static_cast<unsigned>(count));
-      return OS_MIDI_NOTREADY;
-    }
-    sleepMs(1);
+  // No wait for room: the sender may hold the engine lock (mouse and
+  // computer-key notes) or run inside a JACK cycle (an input's notification).
+  if (kJackOutQueueBytes - (head - lane.tail.load(std::memory_order_acquire)) < need) {
+    log("MIDI OUT: the JACK output's queue is full; a message of %u bytes is not sent.\n",
+        static_cast<unsigned>(count));
+    return OS_MIDI_NOTREADY;
   }
   const uint32_t length = static_cast<uint32_t>(count);
   uint8_t lengthBytes[kLengthBytes];

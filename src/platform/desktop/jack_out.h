@@ -1,8 +1,8 @@
 // MIDI outputs on JACK, written by the backend's own client: every output port
 // has a queue that the senders fill and the client's process callback empties,
 // writing each cycle what the port buffer takes and keeping the rest for the
-// next cycle. A sender never waits on the JACK process thread, and nothing is
-// dropped because a cycle's buffer was full.
+// next cycle. A sender never waits, and nothing is dropped because a cycle's
+// buffer was full.
 #pragma once
 
 #include <jack/jack.h>
@@ -13,7 +13,7 @@
 enum {
   kJackOutLanes = 18,          // output ports at once: 17 device outputs and the mapper's port
   kJackOutQueueBytes = 262144,  // queue of each port (a power of two): 37,000 three-byte messages
-  kJackOutWaitMs = 1000        // longest wait for room in a full queue or for a queue to go out
+  kJackOutWaitMs = 1000        // longest wait for a closing port's queue to go out
 };
 
 // Takes the client whose ports carry the outputs; installs its process
@@ -27,10 +27,10 @@ void jackOutUnbind(void);
 // A system result code: OS_MIDI_BADDEVICEID when `device` is not there,
 // OS_MIDI_ALLOCATED when it refuses the connection.
 int jackOutOpen(int lane, const char* name, const char* device);
-// Queues one whole message (or one part of a system-exclusive message). When
-// the queue is full: mayWait waits up to kJackOutWaitMs for room; otherwise
-// (on a JACK process thread) it fails at once. A system result code.
-int jackOutSend(int lane, const uint8_t* bytes, size_t count, int mayWait);
+// Queues one whole message (or one part of a system-exclusive message). A full
+// queue fails at once with OS_MIDI_NOTREADY, on every thread: no sender waits.
+// A system result code.
+int jackOutSend(int lane, const uint8_t* bytes, size_t count);
 // Lets the queue go out (bounded wait), disconnects and unregisters the port.
 // serverGone: the server went away; the port is only forgotten.
 void jackOutClose(int lane, int serverGone);

@@ -3,7 +3,6 @@
 // delivers input on the thread of the test that injects it.
 #include <atomic>
 #include <cassert>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -13,104 +12,24 @@
 #include <vector>
 
 #include "midi/os_midi.h"
-#include "platform/posix/midi_headers.h"
+#include "platform/shared/midi_headers.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/sim_midi_internal.h"
 #include "platform/sim/sim_state.h"
 
-namespace {
-
-// System error codes of the serial services (values of the Windows API).
-enum {
-  kErrFileNotFound = 2,
-  kErrAccessDenied = 5,
-  kErrInvalidHandle = 6,
-  kErrWriteFault = 29,
-  kErrInvalidName = 123,
-  kErrCounterTimeout = 1121
-};
-
-struct SimOutDevice {
-  std::string name;                     // reported name (cut to 31 bytes when queried)
-  int manufacturer = 0;                 // wMid
-  uint32_t driverVersion = 0;           // major high byte, minor low byte
-  int capsFailure = 0;                  // result of every capability query, 0 = answers
-  int openFailure = 0;                  // result of every open, 0 = opens
-  std::vector<SimMidiOutEvent> events;  // what it received, in order
-};
-
-struct SimOutOpen {
-  MidiHandle handle;  // handle given out
-  int device;         // device index, kMidiMapper for the mapper
-};
-
-// What a device took from a header when it was prepared (outputs) or queued
-// (inputs): later changes of its length do not reach the device.
-struct SimHeaderUse {
-  MidiHeader* header;  // the caller's header
-  uint32_t length;     // its buffer length at that moment
-};
-
-struct SimHeldLong {
-  MidiHeader* header;  // header the device owns until finished
-  MidiHandle handle;   // output it was sent to
-};
-
-struct SimInDevice {
-  std::string name;                // reported name
-  int manufacturer = 0;            // wMid
-  uint32_t driverVersion = 0;      // major high byte, minor low byte
-  int capsFailure = 0;             // result of every capability query, 0 = answers
-  int openFailure = 0;             // result of every open, 0 = opens
-  MidiHandle handle = 0;           // open handle, 0 = closed
-  MidiInCallback callback = nullptr;  // callback given at open
-  uintptr_t instance = 0;          // instance value given at open
-  bool started = false;            // between start and reset or close
-  std::deque<SimHeaderUse> queue;  // buffers added and not yet returned, oldest first
-  int delivering = 0;              // callbacks of this input now running
-};
-
-struct SimSerialPort {
-  int number = 0;                  // n of COMn
-  bool busy = false;               // held by another program
-  SerialHandle handle = 0;         // open channel, 0 = closed
-  int configureStep = 0;           // step at which configuring fails, 0 = never
-  int configureCode = 0;           // system error of that failure
-  int failWrites = 0;              // writes still to fail
-  int partialWrites = 0;           // writes still to cut to half
-  bool stalled = false;            // takes no bytes (a device that stopped reading)
-  std::vector<uint8_t> bytes;      // everything written, in order
-};
-
-struct SimMidiMachine {
-  std::vector<SimInDevice> ins;       // input devices in index order
-  std::vector<SimOutDevice> outs;     // output devices in index order
-  SimOutDevice mapper;                // the MIDI mapper (exists while outs is not empty)
-  std::vector<SimOutOpen> openOuts;   // open output handles
-  std::vector<SimHeaderUse> prepared; // output headers prepared, with their lengths
-  std::vector<SimHeldLong> held;      // long messages still playing
-  bool holdLongs = false;             // sent long messages stay playing
-  int failShort = 0, failShortCode = 0;      // scripted short-send faults
-  int failPrepare = 0, failPrepareCode = 0;  // scripted output-prepare faults
-  int failLong = 0, failLongCode = 0;        // scripted long-send faults
-  std::vector<std::string> calls;     // every service call, in order
-  std::vector<SimSerialPort> serials; // serial ports of the machine
-  intptr_t nextHandle = 0x1000;       // next handle value to give out
-  bool recordOutput = true;           // outputs record what they receive (simRecordMidiOutput)
-};
+namespace sim_midi {
 
 std::mutex machineLock;              // guards machine; never held while a callback runs
 std::condition_variable inputIdle;   // signalled when a delivery ends
 std::condition_variable serialUnstalled;  // signalled when a stalled serial port takes bytes again
 SimMidiMachine machine;
 
-// Short sends while nothing is recorded and no fault is scripted do not take
-// machineLock: an output's handle found in its slot is answered at once, as a
-// device driver takes a short message without a machine-wide lock. Anything
-// else (recording on, a fault scripted, a handle not in its slot) takes the
-// locked way. The slots and the switch are written under machineLock.
-constexpr int kQuickSlots = 64;
+// The short-send slots (see sim_midi_internal.h).
 std::atomic<MidiHandle> quickOutSlots[kQuickSlots];
 std::atomic<bool> quickSends(false);
+
+thread_local int deliveryDepth = 0;  // callbacks running on this thread
+thread_local int serialError = 0;    // error of this thread's last failed serial write
 
 std::atomic<MidiHandle>& quickSlot(MidiHandle handle) {
   return quickOutSlots[(static_cast<uintptr_t>(handle) >> 4) % kQuickSlots];
@@ -119,17 +38,6 @@ std::atomic<MidiHandle>& quickSlot(MidiHandle handle) {
 void updateQuickSends() {
   quickSends.store(!machine.recordOutput && machine.failShort <= 0, std::memory_order_release);
 }
-
-thread_local int deliveryDepth = 0;  // callbacks running on this thread
-thread_local int serialError = 0;    // error of this thread's last failed serial write
-
-// A callback to run once the lock is released.
-struct Delivery {
-  MidiInCallback callback;  // 0: the input was opened without one
-  MidiHandle handle;        // input's handle
-  uintptr_t instance;       // instance value given at open
-  int device;               // input device index
-};
 
 MidiHandle newHandle() {
   MidiHandle h = machine.nextHandle;
@@ -284,7 +192,9 @@ bool inputLive(int index) {
          machine.ins[index].started;
 }
 
-}  // namespace
+}  // namespace sim_midi
+
+using namespace sim_midi;
 
 void simResetMidi(void) {
   std::lock_guard<std::mutex> lock(machineLock);
@@ -530,355 +440,3 @@ bool simSerialIsOpen(int number) {
   SimSerialPort* p = serialPort(number);
   return p && p->handle != 0;
 }
-
-// ---- The services.
-
-int osMidiInCount(void) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  machine.calls.push_back("midiInCount");
-  return static_cast<int>(machine.ins.size());
-}
-
-int osMidiOutCount(void) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  machine.calls.push_back("midiOutCount");
-  return static_cast<int>(machine.outs.size());
-}
-
-static void fillCaps(const std::string& name, int manufacturer, uint32_t driverVersion, MidiDeviceCaps* caps) {
-  std::memset(caps, 0, sizeof *caps);
-  std::memcpy(caps->name, name.data(), name.size() < sizeof caps->name ? name.size() : sizeof caps->name - 1);
-  caps->manufacturer = static_cast<uint16_t>(manufacturer);
-  caps->driverVersion = driverVersion;
-}
-
-int osMidiInCaps(int index, MidiDeviceCaps* caps) {
-  assert(caps != nullptr);
-  std::lock_guard<std::mutex> lock(machineLock);
-  note("midiInCaps", index);
-  // Inputs have no mapper: index -1 is as unknown as any other.
-  if (index < 0 || index >= static_cast<int>(machine.ins.size())) return OS_MIDI_BADDEVICEID;
-  const SimInDevice& d = machine.ins[index];
-  if (d.capsFailure) return d.capsFailure;
-  fillCaps(d.name, d.manufacturer, d.driverVersion, caps);
-  return OS_MIDI_OK;
-}
-
-int osMidiOutCaps(int index, MidiDeviceCaps* caps) {
-  assert(caps != nullptr);
-  std::lock_guard<std::mutex> lock(machineLock);
-  note("midiOutCaps", index);
-  const SimOutDevice* d = outDevice(index);
-  if (!d) return OS_MIDI_BADDEVICEID;
-  if (d->capsFailure) return d->capsFailure;
-  fillCaps(d->name, d->manufacturer, d->driverVersion, caps);
-  return OS_MIDI_OK;
-}
-
-int osMidiOutOpen(MidiHandle* handle, int index) {
-  assert(handle != nullptr);
-  std::lock_guard<std::mutex> lock(machineLock);
-  note("midiOutOpen", index);
-  // The mapper without any output device is as unknown as a bad index.
-  const SimOutDevice* d = outDevice(index);
-  if (!d) return OS_MIDI_BADDEVICEID;
-  if (d->openFailure) return d->openFailure;
-  // Outputs, like the mapper and most synthesizers, may be opened more than once.
-  MidiHandle h = newHandle();
-  machine.openOuts.push_back({h, index});
-  quickSlot(h).store(h, std::memory_order_release);
-  *handle = h;
-  return OS_MIDI_OK;
-}
-
-int osMidiOutShort(MidiHandle handle, uint32_t word) {
-  if (handle != 0 && quickSends.load(std::memory_order_acquire) &&
-      quickSlot(handle).load(std::memory_order_acquire) == handle) {
-    return OS_MIDI_OK;
-  }
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimOutOpen* o = findOut("midiOutShort", handle);
-  if (!o) return OS_MIDI_INVALHANDLE;
-  if (takeFault(machine.failShort)) {
-    updateQuickSends();
-    return machine.failShortCode;
-  }
-  if (!machine.recordOutput) return OS_MIDI_OK;
-  SimMidiOutEvent e;
-  e.isLong = false;
-  e.word = word;
-  outDevice(o->device)->events.push_back(std::move(e));
-  return OS_MIDI_OK;
-}
-
-int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  if (!findOut("midiOutPrepare", handle)) return OS_MIDI_INVALHANDLE;
-  if (!header) return OS_MIDI_INVALPARAM;
-  if (takeFault(machine.failPrepare)) return machine.failPrepareCode;
-  // Preparing a prepared header changes nothing.
-  if (!markHeaderPrepared(header)) return OS_MIDI_OK;
-  forgetPrepared(header);
-  machine.prepared.push_back({header, header->bufferLength});
-  return OS_MIDI_OK;
-}
-
-int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimOutOpen* o = findOut("midiOutLong", handle);
-  if (!o) return OS_MIDI_INVALHANDLE;
-  if (!header) return OS_MIDI_INVALPARAM;
-  if (takeFault(machine.failLong)) return machine.failLongCode;
-  if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_UNPREPARED;
-  if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
-  uint32_t length = preparedLength(header);
-  if (!header->data && length > 0) return OS_MIDI_INVALPARAM;
-  if (machine.recordOutput) {
-    SimMidiOutEvent e;
-    e.isLong = true;
-    e.word = 0;
-    e.bytes.assign(header->data, header->data + length);
-    outDevice(o->device)->events.push_back(std::move(e));
-  }
-  header->flags &= ~static_cast<uint32_t>(OS_MHDR_DONE);
-  if (machine.holdLongs) {
-    header->flags |= OS_MHDR_INQUEUE;
-    machine.held.push_back({header, handle});
-  } else {
-    header->flags |= OS_MHDR_DONE;
-  }
-  return OS_MIDI_OK;
-}
-
-int osMidiOutUnprepare(MidiHandle handle, MidiHeader* header) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  if (!findOut("midiOutUnprepare", handle)) return OS_MIDI_INVALHANDLE;
-  if (!header) return OS_MIDI_INVALPARAM;
-  const int result = markHeaderUnprepared(header);
-  if (result == OS_MIDI_OK) forgetPrepared(header);
-  return result;
-}
-
-int osMidiOutClose(MidiHandle handle) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  if (!findOut("midiOutClose", handle)) return OS_MIDI_INVALHANDLE;
-  // A device that still plays a long message of this handle refuses to close.
-  for (const SimHeldLong& held : machine.held) {
-    if (held.handle == handle) return OS_MIDI_STILLPLAYING;
-  }
-  for (size_t i = 0; i < machine.openOuts.size(); i++) {
-    if (machine.openOuts[i].handle == handle) {
-      machine.openOuts.erase(machine.openOuts.begin() + static_cast<std::ptrdiff_t>(i));
-      if (quickSlot(handle).load(std::memory_order_relaxed) == handle) quickSlot(handle).store(0, std::memory_order_release);
-      break;
-    }
-  }
-  return OS_MIDI_OK;
-}
-
-int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr_t instance) {
-  assert(handle != nullptr);
-  std::unique_lock<std::mutex> lock(machineLock);
-  note("midiInOpen", index);
-  if (index < 0 || index >= static_cast<int>(machine.ins.size())) return OS_MIDI_BADDEVICEID;
-  SimInDevice& d = machine.ins[index];
-  if (d.openFailure) return d.openFailure;
-  if (d.handle != 0) return OS_MIDI_ALLOCATED;
-  d.handle = newHandle();
-  d.callback = callback;
-  d.instance = instance;
-  d.started = false;
-  d.queue.clear();
-  MidiHandle h = d.handle;
-  Delivery open = beginDelivery(index);
-  lock.unlock();
-  // As on Windows, the open notification comes before the caller has the handle.
-  deliver(open, OS_MIM_OPEN, 0, 0);
-  endDelivery(open);
-  *handle = h;
-  return OS_MIDI_OK;
-}
-
-int osMidiInPrepare(MidiHandle handle, MidiHeader* header) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  if (findIn("midiInPrepare", handle) < 0) return OS_MIDI_INVALHANDLE;
-  if (!header) return OS_MIDI_INVALPARAM;
-  markHeaderPrepared(header);
-  return OS_MIDI_OK;
-}
-
-int osMidiInAddBuffer(MidiHandle handle, MidiHeader* header) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  int i = findIn("midiInAddBuffer", handle);
-  if (i < 0) return OS_MIDI_INVALHANDLE;
-  if (!header || (!header->data && header->bufferLength > 0)) return OS_MIDI_INVALPARAM;
-  if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_UNPREPARED;
-  if (header->flags & OS_MHDR_INQUEUE) return OS_MIDI_STILLPLAYING;
-  header->flags = (header->flags & ~static_cast<uint32_t>(OS_MHDR_DONE)) | OS_MHDR_INQUEUE;
-  header->bytesRecorded = 0;
-  machine.ins[i].queue.push_back({header, header->bufferLength});
-  return OS_MIDI_OK;
-}
-
-int osMidiInStart(MidiHandle handle) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  int i = findIn("midiInStart", handle);
-  if (i < 0) return OS_MIDI_INVALHANDLE;
-  machine.ins[i].started = true;
-  return OS_MIDI_OK;
-}
-
-int osMidiInReset(MidiHandle handle) {
-  std::unique_lock<std::mutex> lock(machineLock);
-  if (findIn("midiInReset", handle) < 0) return OS_MIDI_INVALHANDLE;
-  int i = waitInputIdle(lock, handle);
-  if (i < 0) return OS_MIDI_INVALHANDLE;
-  SimInDevice& d = machine.ins[i];
-  d.started = false;
-  std::deque<SimHeaderUse> returned;
-  returned.swap(d.queue);
-  for (SimHeaderUse& q : returned) {
-    q.header->bytesRecorded = 0;
-    q.header->flags = (q.header->flags & ~static_cast<uint32_t>(OS_MHDR_INQUEUE)) | OS_MHDR_DONE;
-  }
-  if (returned.empty()) return OS_MIDI_OK;
-  Delivery reset = beginDelivery(i);
-  lock.unlock();
-  for (const SimHeaderUse& q : returned) deliver(reset, OS_MIM_LONGDATA, reinterpret_cast<uintptr_t>(q.header), 0);
-  endDelivery(reset);
-  return OS_MIDI_OK;
-}
-
-int osMidiInUnprepare(MidiHandle handle, MidiHeader* header) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  if (findIn("midiInUnprepare", handle) < 0) return OS_MIDI_INVALHANDLE;
-  if (!header) return OS_MIDI_INVALPARAM;
-  return markHeaderUnprepared(header);
-}
-
-int osMidiInClose(MidiHandle handle) {
-  std::unique_lock<std::mutex> lock(machineLock);
-  if (findIn("midiInClose", handle) < 0) return OS_MIDI_INVALHANDLE;
-  int i = waitInputIdle(lock, handle);
-  if (i < 0) return OS_MIDI_INVALHANDLE;
-  SimInDevice& d = machine.ins[i];
-  // The device still owns queued buffers: it refuses to close until reset.
-  if (!d.queue.empty()) return OS_MIDI_STILLPLAYING;
-  Delivery close = beginDelivery(i);
-  d.handle = 0;
-  d.callback = nullptr;
-  d.instance = 0;
-  d.started = false;
-  lock.unlock();
-  deliver(close, OS_MIM_CLOSE, 0, 0);
-  endDelivery(close);
-  return OS_MIDI_OK;
-}
-
-// ---- Serial ports.
-
-// Port number of "COMn" (n 1..9) or "\\.\COMn"; 0 when the name names no port.
-static int serialNumber(const char* name) {
-  bool prefixed = std::strncmp(name, "\\\\.\\", 4) == 0;
-  const char* p = prefixed ? name + 4 : name;
-  if ((p[0] | 0x20) != 'c' || (p[1] | 0x20) != 'o' || (p[2] | 0x20) != 'm') return 0;
-  p += 3;
-  int number = 0;
-  int digits = 0;
-  for (; *p >= '0' && *p <= '9' && digits < 4; p++, digits++) number = number * 10 + (*p - '0');
-  if (*p != '\0' || digits == 0) return 0;
-  // Only COM1..COM9 are known without the device-namespace prefix.
-  if (!prefixed && number > 9) return 0;
-  return number;
-}
-
-int osSerialOpen(const char* deviceName, SerialHandle* handle) {
-  assert(deviceName != nullptr && handle != nullptr);
-  std::lock_guard<std::mutex> lock(machineLock);
-  note("serialOpen", deviceName);
-  if (deviceName[0] == '\0') return kErrInvalidName;
-  SimSerialPort* p = serialPort(serialNumber(deviceName));
-  if (!p) return kErrFileNotFound;
-  // No sharing: a port held by another program or already opened is refused.
-  if (p->busy || p->handle != 0) return kErrAccessDenied;
-  p->handle = newHandle();
-  *handle = p->handle;
-  return 0;
-}
-
-int osSerialConfigure(SerialHandle handle, int* failedStep) {
-  assert(failedStep != nullptr);
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialConfigure", p ? comName(p->number) : "?");
-  if (!p) {
-    *failedStep = 1;
-    return kErrInvalidHandle;
-  }
-  *failedStep = p->configureStep;
-  return p->configureStep ? p->configureCode : 0;
-}
-
-// The common part of both writes: the count written, or -1 (now: a write
-// that fails part way is a failure).
-static int serialWriteLocked(SimSerialPort* p, const uint8_t* bytes, int count, bool now) {
-  if (takeFault(p->failWrites)) {
-    serialError = kErrWriteFault;
-    return -1;
-  }
-  int n = count;
-  if (takeFault(p->partialWrites)) {
-    // A write that timed out: part of the bytes went, the call succeeded.
-    n = count / 2;
-    serialError = kErrCounterTimeout;
-  }
-  p->bytes.insert(p->bytes.end(), bytes, bytes + n);
-  return now && n < count ? -1 : n;
-}
-
-int osSerialWriteNow(SerialHandle handle, const uint8_t* bytes, int count) {
-  assert(count >= 0 && (bytes != nullptr || count == 0));
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialWrite", p ? comName(p->number) : "?");
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
-  if (p->stalled) return 0;
-  return serialWriteLocked(p, bytes, count, true);
-}
-
-int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
-  assert(count >= 0 && (bytes != nullptr || count == 0));
-  std::unique_lock<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialWrite", p ? comName(p->number) : "?");
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
-  // A stalled port: wait (real time, on a thread of the program's) for it to
-  // take bytes again, and give up after a second as a real port would.
-  if (!serialUnstalled.wait_for(lock, std::chrono::seconds(1), [&] {
-        p = serialByHandle(handle);
-        return p == nullptr || !p->stalled;
-      })) {
-    serialError = kErrCounterTimeout;
-    return 0;
-  }
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
-  return serialWriteLocked(p, bytes, count, false);
-}
-
-void osSerialClose(SerialHandle handle) {
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialClose", p ? comName(p->number) : "?");
-  if (p) p->handle = 0;
-}
-
-int osSerialLastError(void) { return serialError; }

@@ -35,3 +35,7 @@ extern SimState simState;
 void simResetMidi(void);
 // Back to a screen without a window, surfaces, messages or drops.
 void simResetWindow(void);
+
+// Writes width x height 0xRRGGBB pixels, row after row, to a host file as an
+// 8-bit RGB PNG; false for an empty image or when the file cannot be written.
+bool simWritePng(const char* hostPath, const uint32_t* pixels, int width, int height);

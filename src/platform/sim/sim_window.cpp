@@ -23,108 +23,19 @@
 // no second WM_PAINT until something new needs painting (Windows would send
 // them for ever); simWindowNeedsPaint shows the fault instead.
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "display/os_window.h"
-#include "platform/posix/pixels.h"
+#include "platform/shared/pixels.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_state.h"
+#include "platform/sim/sim_window_internal.h"
 
-namespace {
-
-constexpr int kMetricCount = 100;      // system metric indexes 0..99
-constexpr int kMaxOffscreens = 64;     // live off-screen surfaces at most
-constexpr long long kMaxPixels = 1LL << 25;  // a larger off-screen surface fails, as a bitmap would
-constexpr uint32_t kNoPixel = 0xFFFFFFFF;    // what the pixel readers return outside every surface
-constexpr int kTagWindow = 0xFE;       // low byte of a window handle
-constexpr int kTagSurface = 0xFD;      // low byte of a window surface handle
-constexpr int kTagDrop = 0xFC;         // low byte of a drop handle
-constexpr unsigned kWmDestroy = 0x0002;
-constexpr unsigned kWmEnterSizeMove = 0x0231;
-constexpr unsigned kScMaximize = 0xF030;
-constexpr unsigned kScClose = 0xF060;
-constexpr int kHtClient = 1;
-enum { kNormal = 0, kMinimized = 1, kMaximized = 2 };  // placement, also WM_SIZE's wParam
-
-struct Pixels {
-  int width = 0;               // in pixels
-  int height = 0;
-  std::vector<uint32_t> data;  // 0xRRGGBB, row after row
-};
-
-struct Offscreen {
-  intptr_t handle = 0;  // 0: free slot
-  Pixels pixels;        // black when made
-};
-
-struct Bar {
-  bool shown = false;  // takes room from the client area
-  int maximum = 0;     // range 0..maximum; 0 or less is empty
-  int position = 0;    // thumb, within the range
-};
-
-struct Message {
-  OsWindow window;   // addressee
-  unsigned message;  // Windows value
-  uintptr_t wParam;
-  intptr_t lParam;
-};
-
-struct Drop {
-  intptr_t handle;                 // what WM_DROPFILES carries in wParam
-  std::vector<std::string> names;  // dropped names, narrow
-};
-
-// The record WM_GETMINMAXINFO points to, in the layout of MINMAXINFO.
-struct MinMaxInfo {
-  int reservedX, reservedY;
-  int maxSizeX, maxSizeY;          // size of the maximised window
-  int maxPositionX, maxPositionY;  // its position, relative to the work area
-  int minTrackX, minTrackY;        // smallest outer size
-  int maxTrackX, maxTrackY;        // largest outer size
-};
-
-struct Machine {
-  std::mutex lock;
-  OsRect workArea{0, 0, 1920, 1040};  // desktop without task bars
-  int metrics[kMetricCount] = {0, 0, 17, 17, 23};  // GetSystemMetrics values (scroll bars, caption)
-  int border = 4;               // sizing frame on each side
-  int caption = 23;             // caption bar of the frame
-  intptr_t serial = 0;          // makes every handle unique
-  bool classRegistered = false;
-  OsWindowProc procedure = nullptr;  // the class's window procedure
-  OsWindow window = 0;          // 0: no window
-  bool destroying = false;      // WM_DESTROY is being sent
-  std::thread::id owner;        // thread that created the window
-  std::string title;
-  bool topmost = false;
-  bool acceptsDrops = false;
-  OsRect outer{};               // window rectangle on the screen
-  int placement = kNormal;      // normal, minimised or maximised
-  OsRect normalRect{};          // rectangle to restore from maximised or minimised
-  int placementBeforeMinimize = kNormal;
-  OsRect rectBeforeMinimize{};
-  Pixels client;                // the client area's pixels
-  intptr_t surface = 0;         // the window surface handed out, 0 none
-  Bar bars[2];                  // OS_SB_HORZ, OS_SB_VERT
-  bool needsPaint = false;      // part of the client area is invalid
-  bool paintDelivered = false;  // WM_PAINT went out for the current invalid area
-  int maxSizeX = 0;             // ptMaxSize after the last WM_GETMINMAXINFO
-  int maxSizeY = 0;
-  std::deque<Message> sent;     // messages caused on another thread
-  std::deque<Message> posted;   // posted messages
-  Offscreen offscreens[kMaxOffscreens];
-  std::vector<Drop> drops;      // drops not yet released
-  int consoleFlushes = 0;       // osFlushConsoleInput calls
-  bool keyDown[256] = {};       // simPostKey's key state
-};
+namespace sim_window {
 
 Machine m;
 
@@ -135,8 +46,8 @@ bool isWindowLocked(OsWindow window) { return window != 0 && window == m.window;
 void resetLocked() {
   m.workArea = {0, 0, 1920, 1040};
   std::fill(std::begin(m.metrics), std::end(m.metrics), 0);
-  m.metrics[OS_SM_CXVSCROLL] = 17;
-  m.metrics[OS_SM_CYHSCROLL] = 17;
+  m.metrics[OS_SM_CXVSCROLL] = kBarSize;
+  m.metrics[OS_SM_CYHSCROLL] = kBarSize;
   m.metrics[OS_SM_CYCAPTION] = 23;
   m.border = 4;
   m.caption = 23;
@@ -164,50 +75,6 @@ void resetLocked() {
   m.drops.clear();
   m.consoleFlushes = 0;
   std::fill(std::begin(m.keyDown), std::end(m.keyDown), false);
-}
-
-// ---- Pixels: fills and copies with exclusive bounds, clipped.
-
-void resizePixels(Pixels& p, int w, int h) {
-  std::vector<uint32_t> data(static_cast<size_t>(w) * h, 0);
-  int keepW = std::min(w, p.width), keepH = std::min(h, p.height);
-  for (int y = 0; y < keepH && keepW > 0; y++) {
-    std::memcpy(&data[static_cast<size_t>(y) * w], &p.data[static_cast<size_t>(y) * p.width],
-                keepW * sizeof(uint32_t));
-  }
-  p.width = w;
-  p.height = h;
-  p.data.swap(data);
-}
-
-PixelBuffer bufferOf(Pixels& p) { return PixelBuffer{p.data.data(), p.width, p.height}; }
-
-void fillPixels(Pixels& p, long long left, long long top, long long right, long long bottom, uint32_t colour) {
-  pixelFill(bufferOf(p), left, top, right, bottom, colour);
-}
-
-void copyPixels(Pixels& d, long long dx, long long dy, long long w, long long h, Pixels& s, long long sx,
-                long long sy) {
-  pixelCopy(bufferOf(d), dx, dy, w, h, bufferOf(s), sx, sy);
-}
-
-// An off-screen surface's pixels, found without the lock: the program owns
-// them and hands the handle between its threads itself.
-Pixels* offscreenPixels(OsSurface surface) {
-  intptr_t slot = surface & 0xFF;
-  if (surface == 0 || slot >= kMaxOffscreens || m.offscreens[slot].handle != surface) return nullptr;
-  return &m.offscreens[slot].pixels;
-}
-
-Pixels* windowPixelsLocked(OsSurface surface) {
-  if (surface == 0 || m.window == 0 || surface != m.surface) return nullptr;
-  return &m.client;
-}
-
-// Any surface for the readers; 0 stands for the client area.
-const Pixels* anyPixelsLocked(intptr_t surface) {
-  if (surface == 0 || (m.window != 0 && surface == m.surface)) return m.window != 0 ? &m.client : nullptr;
-  return offscreenPixels(surface);
 }
 
 // ---- Geometry.
@@ -345,84 +212,14 @@ void changePlacement(OsWindow window, int target) {
   sendSizeIfChanged(window, changed, wParam, lParam);
 }
 
-// ---- PNG: 8-bit RGB, stored (uncompressed) deflate blocks.
+}  // namespace sim_window
 
-uint32_t crc32(const uint8_t* bytes, size_t count, uint32_t crc = 0) {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t n = 0; n < 256; n++) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (size_t i = 0; i < count; i++) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
-void putBig32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-void putChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-  putBig32(out, static_cast<uint32_t>(data.size()));
-  size_t start = out.size();
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), data.begin(), data.end());
-  putBig32(out, crc32(&out[start], out.size() - start));
-}
-
-std::vector<uint8_t> encodePng(const Pixels& p) {
-  std::vector<uint8_t> raw;  // filter byte 0, then R, G, B for each row
-  raw.reserve(static_cast<size_t>(p.height) * (1 + 3 * static_cast<size_t>(p.width)));
-  for (int y = 0; y < p.height; y++) {
-    raw.push_back(0);
-    for (int x = 0; x < p.width; x++) {
-      uint32_t c = p.data[static_cast<size_t>(y) * p.width + x];
-      raw.push_back(static_cast<uint8_t>(c >> 16));
-      raw.push_back(static_cast<uint8_t>(c >> 8));
-      raw.push_back(static_cast<uint8_t>(c));
-    }
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};  // deflate, 32 KiB window, no dictionary
-  size_t at = 0;
-  do {
-    size_t n = std::min<size_t>(65535, raw.size() - at);
-    z.push_back(at + n == raw.size() ? 1 : 0);  // BFINAL, BTYPE 00 (stored)
-    z.push_back(static_cast<uint8_t>(n));
-    z.push_back(static_cast<uint8_t>(n >> 8));
-    z.push_back(static_cast<uint8_t>(~n));
-    z.push_back(static_cast<uint8_t>(~n >> 8));
-    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
-    at += n;
-  } while (at < raw.size());
-  uint32_t a = 1, b = 0;  // Adler-32
-  for (uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  putBig32(z, b << 16 | a);
-
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  std::vector<uint8_t> header;
-  putBig32(header, static_cast<uint32_t>(p.width));
-  putBig32(header, static_cast<uint32_t>(p.height));
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter choice, no interlace
-  putChunk(png, "IHDR", header);
-  putChunk(png, "IDAT", z);
-  putChunk(png, "IEND", {});
-  return png;
-}
-
-}  // namespace
+using namespace sim_window;
 
 void simResetWindow(void) {
   std::lock_guard<std::mutex> guard(m.lock);
   resetLocked();
 }
-
 // ---- Services.
 
 int osRegisterWindowClass(OsWindowProc procedure) {
@@ -632,65 +429,6 @@ void osSetMaximizedSize(intptr_t minMaxInfo, int w, int h) {
   info->maxSizeX = w;
   info->maxSizeY = h;
 }
-
-OsSurface osWindowSurface(OsWindow window) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (!isWindowLocked(window)) return 0;
-  if (m.surface == 0) m.surface = newHandleLocked(kTagSurface);
-  return m.surface;
-}
-
-void osReleaseWindowSurface(OsWindow window, OsSurface surface) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (isWindowLocked(window) && surface == m.surface) m.surface = 0;
-}
-
-OsSurface osCreateOffscreen(OsSurface compatible, int w, int h) {
-  if (w < 0 || h < 0 || static_cast<long long>(w) * h > kMaxPixels) return 0;
-  std::lock_guard<std::mutex> guard(m.lock);
-  for (int slot = 0; slot < kMaxOffscreens; slot++) {
-    Offscreen& o = m.offscreens[slot];
-    if (o.handle != 0) continue;
-    o.pixels.width = w;
-    o.pixels.height = h;
-    o.pixels.data.assign(static_cast<size_t>(w) * h, 0);
-    o.handle = newHandleLocked(slot);
-    return o.handle;
-  }
-  return 0;  // out of surfaces
-}
-
-void osDestroyOffscreen(OsSurface surface) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  Pixels* p = offscreenPixels(surface);
-  if (p == nullptr) return;
-  m.offscreens[surface & 0xFF] = Offscreen();
-}
-
-void osFillRect(OsSurface surface, const OsRect* rect, uint8_t r, uint8_t g, uint8_t b) {
-  if (rect == nullptr) return;
-  uint32_t colour = static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | b;
-  if (Pixels* p = offscreenPixels(surface)) {
-    fillPixels(*p, rect->left, rect->top, rect->right, rect->bottom, colour);
-    return;
-  }
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (Pixels* p = windowPixelsLocked(surface)) fillPixels(*p, rect->left, rect->top, rect->right, rect->bottom, colour);
-}
-
-void osCopyBlock(OsSurface destination, int dx, int dy, int w, int h, OsSurface source, int sx, int sy) {
-  Pixels* d = offscreenPixels(destination);
-  Pixels* s = offscreenPixels(source);
-  if (d != nullptr && s != nullptr) {
-    copyPixels(*d, dx, dy, w, h, *s, sx, sy);
-    return;
-  }
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (d == nullptr) d = windowPixelsLocked(destination);
-  if (s == nullptr) s = windowPixelsLocked(source);
-  if (d != nullptr && s != nullptr) copyPixels(*d, dx, dy, w, h, *s, sx, sy);
-}
-
 void osValidateWindow(OsWindow window) {
   std::lock_guard<std::mutex> guard(m.lock);
   if (isWindowLocked(window)) m.needsPaint = false;
@@ -783,193 +521,4 @@ void osPostMessage(OsWindow window, unsigned message, uintptr_t wParam, intptr_t
 void osFlushConsoleInput(void) {
   std::lock_guard<std::mutex> guard(m.lock);
   m.consoleFlushes++;
-}
-
-// ---- Control surface.
-
-void simSetWorkArea(int left, int top, int right, int bottom) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  m.workArea = {left, top, right, bottom};
-}
-
-void simSetSystemMetric(int index, int value) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (index >= 0 && index < kMetricCount) m.metrics[index] = value;
-}
-
-void simSetFrame(int border, int caption) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  m.border = std::max(border, 0);
-  m.caption = std::max(caption, 0);
-}
-
-bool simWindowExists(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.window != 0;
-}
-
-std::string simWindowTitle(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.title;
-}
-
-bool simWindowTopmost(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.window != 0 && m.topmost;
-}
-
-void simWindowRect(int* left, int* top, int* right, int* bottom) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  *left = m.outer.left;
-  *top = m.outer.top;
-  *right = m.outer.right;
-  *bottom = m.outer.bottom;
-}
-
-void simClientSize(int* width, int* height) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  *width = m.client.width;
-  *height = m.client.height;
-}
-
-uint32_t simClientPixel(int x, int y) { return simSurfacePixel(0, x, y); }
-
-uint32_t simSurfacePixel(intptr_t surface, int x, int y) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  const Pixels* p = anyPixelsLocked(surface);
-  if (p == nullptr || x < 0 || y < 0 || x >= p->width || y >= p->height) return kNoPixel;
-  return p->data[static_cast<size_t>(y) * p->width + x];
-}
-
-void simSurfaceSize(intptr_t surface, int* width, int* height) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  const Pixels* p = anyPixelsLocked(surface);
-  *width = p ? p->width : 0;
-  *height = p ? p->height : 0;
-}
-
-bool simSavePng(intptr_t surface, const char* hostPath) {
-  Pixels copy;
-  {
-    std::lock_guard<std::mutex> guard(m.lock);
-    const Pixels* p = anyPixelsLocked(surface);
-    if (p == nullptr || p->width == 0 || p->height == 0) return false;  // PNG has no empty image
-    copy = *p;
-  }
-  std::vector<uint8_t> png = encodePng(copy);
-  FILE* f = std::fopen(hostPath, "wb");
-  if (f == nullptr) return false;
-  bool written = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  return std::fclose(f) == 0 && written;
-}
-
-SimScrollBar simScrollBar(int bar) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (bar != OS_SB_HORZ && bar != OS_SB_VERT) return {false, 0, 0};
-  const Bar& b = m.bars[bar];
-  return {b.shown, b.maximum, b.position};
-}
-
-void simPostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (m.window != 0) m.posted.push_back({m.window, message, wParam, lParam});
-}
-
-void simPostPointer(unsigned message, int x, int y, unsigned flags) {
-  simPostMessage(message, flags, static_cast<intptr_t>(static_cast<uint32_t>((x & 0xFFFF) | (y & 0xFFFF) << 16)));
-}
-
-// Key messages carry Windows' lParam: repeat count 1, bit 30 the key's
-// previous state (set on auto-repeat and on release), bit 31 set on release.
-void simPostKey(int virtualKey, bool down) {
-  int k = virtualKey & 0xFF;
-  uint32_t lParam;
-  {
-    std::lock_guard<std::mutex> guard(m.lock);
-    lParam = down ? 1u | (m.keyDown[k] ? 1u << 30 : 0u) : 1u | 1u << 30 | 1u << 31;
-    m.keyDown[k] = down;
-  }
-  simPostMessage(down ? OS_WM_KEYDOWN : OS_WM_KEYUP, static_cast<uintptr_t>(k), static_cast<intptr_t>(lParam));
-}
-
-void simUserResize(int edge, int outerWidth, int outerHeight) {
-  OsWindow window;
-  OsRect rect;
-  {
-    std::lock_guard<std::mutex> guard(m.lock);
-    if (m.window == 0) return;
-    window = m.window;
-    rect = m.outer;
-  }
-  bool movesLeft = edge == 1 || edge == 4 || edge == 7;  // left, top-left, bottom-left
-  bool movesTop = edge == 3 || edge == 4 || edge == 5;   // top, top-left, top-right
-  outerWidth = std::max(outerWidth, 0);
-  outerHeight = std::max(outerHeight, 0);
-  if (movesLeft) {
-    rect.left = rect.right - outerWidth;
-  } else {
-    rect.right = rect.left + outerWidth;
-  }
-  if (movesTop) {
-    rect.top = rect.bottom - outerHeight;
-  } else {
-    rect.bottom = rect.top + outerHeight;
-  }
-  sendMessage(window, kWmEnterSizeMove, 0, 0, false);
-  sendMessage(window, OS_WM_SIZING, static_cast<uintptr_t>(edge), reinterpret_cast<intptr_t>(&rect), true);
-  placeWindow(window, rect);  // the procedure may have changed the rectangle
-  sendMessage(window, OS_WM_EXITSIZEMOVE, 0, 0, false);
-}
-
-int simPendingMessages(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return static_cast<int>(m.sent.size() + m.posted.size());
-}
-
-intptr_t simDropFiles(std::initializer_list<const char*> names) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  if (m.window == 0 || !m.acceptsDrops) return 0;
-  Drop drop{newHandleLocked(kTagDrop), {}};
-  for (const char* name : names) drop.names.emplace_back(name);
-  m.drops.push_back(drop);
-  m.posted.push_back({m.window, OS_WM_DROPFILES, static_cast<uintptr_t>(drop.handle), 0});
-  return drop.handle;
-}
-
-int simOpenDrops(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return static_cast<int>(m.drops.size());
-}
-
-bool simWindowAcceptsDrops(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.window != 0 && m.acceptsDrops;
-}
-
-bool simWindowClassRegistered(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.classRegistered;
-}
-
-bool simWindowNeedsPaint(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.window != 0 && m.needsPaint;
-}
-
-void simMaximizedSize(int* width, int* height) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  *width = m.maxSizeX;
-  *height = m.maxSizeY;
-}
-
-int simOffscreenCount(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  int n = 0;
-  for (const Offscreen& o : m.offscreens) n += o.handle != 0;
-  return n;
-}
-
-int simConsoleFlushes(void) {
-  std::lock_guard<std::mutex> guard(m.lock);
-  return m.consoleFlushes;
 }

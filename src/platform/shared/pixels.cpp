@@ -1,5 +1,5 @@
 // Rectangle fill and block copy on 32-bit pixel buffers (see pixels.h).
-#include "platform/posix/pixels.h"
+#include "platform/shared/pixels.h"
 
 #include <algorithm>
 #include <cstddef>
