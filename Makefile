@@ -11,7 +11,9 @@ JOBS ?= $(shell nproc)
 # libjack-jackd2-dev by name: left to itself, apt satisfies librtmidi-dev with
 # JACK 1's libjack-dev, which the jackd2 server of the tests then removes
 # together with librtmidi-dev.
-RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libsdl2-dev
+# librsvg2-bin and python3 turn data/notalumen.svg into the icon files.
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libsdl2-dev \
+  librsvg2-bin python3
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth \
   python3 xdotool x11-utils x11-apps \
