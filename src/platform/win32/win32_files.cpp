@@ -128,3 +128,20 @@ void osFindClose(OsFind search) { FindClose(reinterpret_cast<HANDLE>(search)); }
 int osIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
 
 char osPathSeparator(void) { return '\\'; }
+
+// Each directory from the top down; one that exists already is fine.
+int osMakeDirectory(const char* name) {
+  char part[MAX_PATH];
+  int n = lstrlenA(name);
+  if (n <= 0 || n >= MAX_PATH) return -1;
+  for (int at = 1; at <= n; at++) {
+    if (at < n && name[at] != '\\' && name[at] != '/') continue;
+    if (at < n && IsDBCSLeadByte(static_cast<BYTE>(name[at - 1]))) continue;
+    lstrcpynA(part, name, at + 1);
+    if (!CreateDirectoryA(part, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      DWORD attributes = GetFileAttributesA(part);
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+    }
+  }
+  return 0;
+}
