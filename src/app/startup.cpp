@@ -40,7 +40,11 @@ bool directoryOf(Char* destination, const Char* path, int (*part)(Char*, int, co
 
 // settingsPath and settingsPathW from programDir and programDirW.
 void formSettingsPaths() {
-  std::snprintf(settingsPath, kPathSize, "%ssonrack.ini", programDir);
+  int n = 0;
+  for (; programDir[n]; n++) settingsPath[n] = programDir[n];
+  const char name[] = "sonrack.ini";
+  for (int k = 0; name[k]; k++) settingsPath[n++] = name[k];
+  settingsPath[n] = 0;
   wstrcopy(settingsPathW, kPathSize, programDirW);
   wstrappend(settingsPathW, kPathSize, u"sonrack.ini");
 }

@@ -3,6 +3,7 @@
 // through FindFirstFileA, and the code page's lead bytes.
 #include <windows.h>
 #include <share.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -129,19 +130,8 @@ int osIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
 
 char osPathSeparator(void) { return '\\'; }
 
-// Each directory from the top down; one that exists already is fine.
+// The shell makes the missing directories above it too (full paths only).
 int osMakeDirectory(const char* name) {
-  char part[MAX_PATH];
-  int n = lstrlenA(name);
-  if (n <= 0 || n >= MAX_PATH) return -1;
-  for (int at = 1; at <= n; at++) {
-    if (at < n && name[at] != '\\' && name[at] != '/') continue;
-    if (at < n && IsDBCSLeadByte(static_cast<BYTE>(name[at - 1]))) continue;
-    lstrcpynA(part, name, at + 1);
-    if (!CreateDirectoryA(part, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      DWORD attributes = GetFileAttributesA(part);
-      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
-    }
-  }
-  return 0;
+  const int rc = SHCreateDirectoryExA(nullptr, name, nullptr);
+  return rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS ? 0 : -1;
 }
