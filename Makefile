@@ -11,16 +11,21 @@ JOBS ?= $(shell nproc)
 # libjack-jackd2-dev by name: left to itself, apt satisfies librtmidi-dev with
 # JACK 1's libjack-dev, which the jackd2 server of the tests then removes
 # together with librtmidi-dev.
-RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libsdl2-dev libpng-dev
+# librsvg2-bin and python3 turn data/notalumen.svg into the icon files; the
+# sim writes its pictures with libpng.
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libsdl2-dev \
+  librsvg2-bin python3 libpng-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth \
   python3 xdotool x11-utils x11-apps \
-  jackd2
+  jackd2 desktop-file-utils openbox
 
 WIN32_EXE := $(abspath $(BUILD)/win32/notalumen.exe)
 WIN64_EXE := $(abspath $(BUILD)/win64/notalumen.exe)
 
-.PHONY: run test build-linux build-windows test-sanitizers deps-run deps-test clean
+PREFIX ?= /usr/local
+
+.PHONY: run install test build-linux build-windows test-sanitizers deps-run deps-test clean
 
 deps-run:
 	@sh tools/install-packages.sh $(RUN_PACKAGES)
@@ -31,9 +36,18 @@ deps-test:
 run: deps-run
 	cmake -S . -B $(BUILD)/desktop $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF
 	cmake --build $(BUILD)/desktop -j $(JOBS) --target notalumen
-	@# First start: /list writes the settings template (this machine's devices) beside the program.
-	test -f $(BUILD)/desktop/sonrack.ini || $(BUILD)/desktop/notalumen /list
+	@# First start: /list writes the settings template (this machine's devices) beside the program
+	@# (into the empty sonrack.ini made there first: otherwise it would go to ~/.config/notalumen/).
+	test -f $(BUILD)/desktop/sonrack.ini || { : >$(BUILD)/desktop/sonrack.ini && $(BUILD)/desktop/notalumen /list; } \
+	  || { rm -f $(BUILD)/desktop/sonrack.ini; exit 1; }
 	$(BUILD)/desktop/notalumen $(ARGS)
+
+# Installs the Linux program under PREFIX (default /usr/local): the program, its
+# .desktop file, icons, manual page, README and LICENSE.
+install: deps-run
+	cmake -S . -B $(BUILD)/desktop $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF
+	cmake --build $(BUILD)/desktop -j $(JOBS) --target notalumen
+	cmake --install $(BUILD)/desktop --prefix $(PREFIX)
 
 build-windows: deps-test
 	cmake -S . -B $(BUILD)/win32 $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake

@@ -1,5 +1,6 @@
 // Start-up: paths from the command line, the first pause, the early ends, and
 // the exit path.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,38 @@ TEST_F(Startup, HelpEndsWithZeroAfterTheFirstPause) {
   ASSERT_FALSE(simPauses().empty());
   EXPECT_EQ(simPauses().front(), 500);
   EXPECT_EQ(readHostFile("sonrack.ini"), "<missing>");
+  EXPECT_EQ(simUsageShown(), 1) << "the platform shows its usage text";
+}
+
+// With a per-user directory (the Linux program's), the files come from it
+// unless a sonrack.ini lies beside the program; /list writes there, making
+// the directory, and the box about missing settings names both places.
+TEST_F(Startup, PerUserDirectoryWhenNoSettingsLieBesideTheProgram) {
+  std::filesystem::create_directories(hostFile("prog"));
+  const std::string own = simDir() + "prog\\";
+  const std::string user = simDir() + "config\\notalumen\\";
+  simSetUserDirectory(user.c_str());
+
+  const std::string program = own + "notalumen.exe";
+  EXPECT_EQ(runMain(program), 1) << "no settings anywhere";
+  ASSERT_EQ(simBoxCount(), 1);
+  EXPECT_EQ(simBoxText(0), "Cannot find: sonrack.ini \r\nLooked in: \r\n  " + own + "\r\n  " + user +
+                               "\r\n\r\nRun \"notalumen /list\" to write a template \r\nsonrack.ini into " + user);
+
+  EXPECT_EQ(runMain(program + " /list"), 0);
+  EXPECT_EQ(readHostFile("config/notalumen/sonrack.ini").substr(0, 30), "// --- MIDI IN: 0 device(s).\r\n");
+  EXPECT_EQ(readHostFile("prog/sonrack.ini"), "<missing>");
+
+  simSetCommandLine(program.c_str());
+  startupPaths();
+  EXPECT_EQ(std::string(programDir), user) << "only the per-user file";
+  EXPECT_EQ(std::u16string(settingsPathW).size(), user.size() + 11);
+  EXPECT_EQ(std::string(settingsPath), user + "sonrack.ini");
+
+  writeHostFile("prog/sonrack.ini", "-nMin=30\r\n");
+  startupPaths();
+  EXPECT_EQ(std::string(programDir), own) << "the file beside the program wins";
+  EXPECT_EQ(std::string(settingsPath), own + "sonrack.ini");
 }
 
 TEST_F(Startup, ListWritesTheTemplateBesideTheProgram) {

@@ -2,6 +2,7 @@
 #include "app/cmdline.h"
 
 #include <cassert>
+#include <cstring>
 
 #include "support/exit.h"
 #include "state/globals.h"
@@ -97,6 +98,8 @@ void firstCommandLineScan(void) {
       int c4 = c3 ? upper(static_cast<unsigned char>(a[4])) : 0;
       bool list = (c2 == 'I' && c3 == 'S' && c4 == 'T') || (c2 == 'S' && c3 == 'T');
       if (list) {
+        // The per-user directory may not exist yet.
+        if (userDir[0] != 0 && std::strcmp(programDir, userDir) == 0) osMakeDirectory(programDir);
         writeSettingsTemplate(settingsPath, settingsPathW);
         osSleep(100);
         exitProgram(0);
@@ -108,6 +111,7 @@ void firstCommandLineScan(void) {
     } else if (c1 == '?') {
       log("/list --- Output MIDI Device list \n");
       log("/soc  --- Stay-on-console mode \n");
+      osShowUsage();
       exitProgram(0);
     }
   }

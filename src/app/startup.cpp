@@ -2,6 +2,7 @@
 // command-line scan, and the stages that follow it.
 #include "app/startup.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "app/cmdline.h"
@@ -41,6 +42,17 @@ bool directoryOf(Char* destination, const Char* path, int (*part)(Char*, int, co
   return true;
 }
 
+// settingsPath and settingsPathW from programDir and programDirW.
+void formSettingsPaths() {
+  int n = 0;
+  for (; programDir[n]; n++) settingsPath[n] = programDir[n];
+  const char name[] = "sonrack.ini";
+  for (int k = 0; name[k]; k++) settingsPath[n++] = name[k];
+  settingsPath[n] = 0;
+  wstrcopy(settingsPathW, kPathSize, programDirW);
+  wstrappend(settingsPathW, kPathSize, u"sonrack.ini");
+}
+
 }  // namespace
 
 void startupPaths(void) {
@@ -74,14 +86,25 @@ void startupPaths(void) {
     programDir[0] = 0;
   }
   if (!gotW) programDirW[0] = 0;
+  formSettingsPaths();
+  std::snprintf(ownDir, kPathSize, "%s", programDir);
 
-  int n = 0;
-  for (; programDir[n]; n++) settingsPath[n] = programDir[n];
-  const char name[] = "sonrack.ini";
-  for (int k = 0; name[k]; k++) settingsPath[n++] = name[k];
-  settingsPath[n] = 0;
-  wstrcopy(settingsPathW, kPathSize, programDirW);
-  wstrappend(settingsPathW, kPathSize, u"sonrack.ini");
+  // A platform with a per-user directory for the files (Linux) takes them
+  // from there unless a sonrack.ini lies beside the program.
+  static char16_t userDirW[kPathSize];
+  userDir[0] = 0;
+  if (osUserFilesDirectory(userDir, userDirW, kPathChars) <= 0) {
+    userDir[0] = 0;
+    return;
+  }
+  OsFile beside = osFileOpen(settingsPath, OS_FILE_READ);
+  if (beside != 0) {
+    osFileClose(beside);
+    return;
+  }
+  std::snprintf(programDir, kPathSize, "%s", userDir);
+  wstrcopy(programDirW, kPathSize, userDirW);
+  formSettingsPaths();
 }
 
 void startupFirstScan(void) { firstCommandLineScan(); }
@@ -97,6 +120,38 @@ void destroyWindowAtExit(void) { destroyKeyboardWindow(); }
 // Shows one of the start-up messages in the user's language; returns the answer.
 int showMessage(const char* english, const char* japanese, unsigned flags) {
   return osMessageBox(osUserLanguage() == kJapanese ? japanese : english, kCaption, flags);
+}
+
+// "sonrack.ini was not found." in Japanese, the start of both texts below.
+#define NOT_FOUND_JA                                                                                      \
+  "sonrack.ini \x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5" \
+  "\x82\xBD. \r\n"
+
+// The box about the missing settings file. On a platform with a per-user
+// directory it names both places looked in and how to get a template there.
+void showSettingsMissing() {
+  const unsigned flags = OS_MB_OK | OS_MB_ICONINFORMATION | OS_MB_TOPMOST;
+  if (userDir[0] == 0) {
+    static const char english[] = "Cannot find: SONRACK.INI \r\n\r\nDouble-click Confmaker to \r\n make a SONRACK.INI file.";
+    // ... "Run Confmaker first."
+    static const char japanese[] = NOT_FOUND_JA
+        "\r\nConfmaker \x82\xF0\x90\xE6\x82\xC9\x8E\xC0\x8Ds\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2. ";
+    showMessage(english, japanese, flags);
+    return;
+  }
+  static char english[4 * kPathSize + 160];
+  static char japanese[4 * kPathSize + 160];
+  std::snprintf(english, sizeof english,
+                "Cannot find: sonrack.ini \r\nLooked in: \r\n  %s\r\n  %s\r\n\r\n"
+                "Run \"notalumen /list\" to write a template \r\nsonrack.ini into %s",
+                ownDir, userDir, userDir);
+  // ... "Looked in:" ... "notalumen /list writes a template into" the folder.
+  std::snprintf(japanese, sizeof japanese,
+                NOT_FOUND_JA "\x92T\x82\xB5\x82\xBD\x8F\xEA\x8F\x8A: \r\n  %s\r\n  %s\r\n\r\n"
+                "notalumen /list \x82\xAA %s \x82\xC9\x82\xD0\x82\xC8\x8C`\x82\xF0\x8F\x91\x82\xAB\x8Fo\x82\xB5"
+                "\x82\xDC\x82\xB7. ",
+                ownDir, userDir, userDir);
+  showMessage(english, japanese, flags);
 }
 
 }  // namespace
@@ -165,13 +220,7 @@ void startupPorts(void) {
   PortFailures failures = openConfiguredPorts();
 
   if (settingsMissing) {
-    static const char english[] = "Cannot find: SONRACK.INI \r\n\r\nDouble-click Confmaker to \r\n make a SONRACK.INI file.";
-    // "sonrack.ini was not found." / "Run Confmaker first."
-    static const char japanese[] =
-        "sonrack.ini \x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5"
-        "\x82\xBD. \r\n\r\nConfmaker \x82\xF0\x90\xE6\x82\xC9\x8E\xC0\x8Ds\x82\xB5\x82\xC4\x82\xAD"
-        "\x82\xBE\x82\xB3\x82\xA2. ";
-    showMessage(english, japanese, OS_MB_OK | OS_MB_ICONINFORMATION | OS_MB_TOPMOST);
+    showSettingsMissing();
     exitProgram(1);
   }
   if (failures.outputs != 0 || failures.inputs != 0) {

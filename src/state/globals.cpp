@@ -6,6 +6,8 @@ char16_t programDirW[kPathSize];
 char settingsPath[kPathSize];
 char16_t settingsPathW[kPathSize];
 uint8_t settingsMissing;
+char ownDir[kPathSize];
+char userDir[kPathSize];
 
 int DispLevel;
 uint8_t consoleMode;

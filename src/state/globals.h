@@ -13,6 +13,12 @@ extern char16_t programDirW[kPathSize];     // the same, wide
 extern char settingsPath[kPathSize];        // programDir + "sonrack.ini"
 extern char16_t settingsPathW[kPathSize];   // the same, wide
 extern uint8_t settingsMissing;             // 255: the first settings reading found no file
+extern char ownDir[kPathSize];              // the program's own directory (programDir is either)
+extern char userDir[kPathSize];             // the platform's per-user directory for the files; empty:
+                                            // none (Windows), the files lie beside the program
+extern char ownDir[kPathSize];              // the program's own directory (programDir is either)
+extern char userDir[kPathSize];             // the platform's per-user directory for the files; empty:
+                                            // none (Windows), the files lie beside the program
 
 extern int DispLevel;        // diagnostic verbosity 0..9
 extern uint8_t consoleMode;  // 255 after /soc or -soc; nothing else reads it

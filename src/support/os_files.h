@@ -45,5 +45,9 @@ void osFindClose(OsFind search);
 // ANSI code page (Shift-JIS lead bytes on a Japanese system, none elsewhere).
 int osIsLeadByte(unsigned char byte);
 
+// Creates the directory with a narrow name, and the missing ones above it;
+// returns 0 when it exists afterwards.
+int osMakeDirectory(const char* name);
+
 // The byte that separates directories in this platform's paths.
 char osPathSeparator(void);

@@ -22,6 +22,16 @@ int osUserLanguage(void);
 // The platform version word: the low byte is the major version.
 unsigned osVersion(void);
 
+// The per-user directory that holds the program's files when no sonrack.ini
+// lies beside the program, narrow and wide, each ending with the path
+// separator, in buffers of size units. Returns the narrow length; 0 when the
+// platform keeps the files beside the program only (Windows).
+int osUserFilesDirectory(char* narrow, char16_t* wide, int size);
+
+// Shows the program's usage text to a user who asked for help on the command
+// line (Linux: on standard output); nothing on Windows.
+void osShowUsage(void);
+
 // Message-box flags and answers, with the values of the Windows API.
 enum {
   OS_MB_OK = 0x0,

@@ -2,3 +2,8 @@
 #pragma once
 
 void desktopSetArguments(int argc, char** argv);
+
+// --help, -h and --version, answered before anything else: prints the usage
+// text or the version to standard output and returns true (the program then
+// ends with 0); false when none of them is among the arguments.
+bool desktopEarlyOptions(int argc, char** argv);

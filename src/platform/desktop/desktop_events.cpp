@@ -420,10 +420,19 @@ bool pollEvents(OsWindow window) {
   return false;
 }
 
+// Whether a mouse button is down anywhere on the screen. While the user drags
+// a frame edge the window manager holds the pointer, and its size changes can
+// pause as long as the user's hand does: the resize ends at the release, as
+// Windows ends it with the drag.
+bool pointerButtonHeld() {
+  int x, y;
+  return SDL_GetGlobalMouseState(&x, &y) != 0;
+}
+
 // The timers: the end of a user resize, and a held scroll-bar button.
 bool timerMessage(OsWindow window, Message* m) {
   uint64_t t = now();
-  if (screen.sizing && t - screen.lastSizing >= kSizeMoveQuiet) {
+  if (screen.sizing && t - screen.lastSizing >= kSizeMoveQuiet && !pointerButtonHeld()) {
     screen.sizing = false;
     *m = Message{window, OS_WM_EXITSIZEMOVE, 0, 0};
     return true;

@@ -28,3 +28,4 @@ void osFindClose(OsFind search) { posixFindClose(search); }
 
 int osIsLeadByte(unsigned char) { return 0; }
 char osPathSeparator(void) { return '/'; }
+int osMakeDirectory(const char* name) { return posixMakeDirectories(name); }

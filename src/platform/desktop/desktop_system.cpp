@@ -1,5 +1,6 @@
 // Desktop (Linux) system services: real pauses, the command line rebuilt from
-// argv, the working directory, the language from the locale variables.
+// argv, the working directory, the language from the locale variables, the
+// per-user directory for the files, and the usage and version texts.
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,15 +16,39 @@
 #include "platform/posix/posix_files.h"
 #include "support/sjis.h"
 
+#ifndef NOTALUMEN_VERSION
+#error "NOTALUMEN_VERSION must give the program's version"
+#endif
+
 static std::string commandLine;
 static std::u16string commandLineW;
 
+// The program's own file: started through PATH, argv[0] names no directory.
+static std::string programFile(const char* argv0) {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return argv0 ? argv0 : "";
+  path[n] = '\0';
+  return path;
+}
+
+// $XDG_CONFIG_HOME/notalumen/, or ~/.config/notalumen/ when that is unset or
+// not absolute; empty when there is no home either.
+static std::string userFilesDirectory() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && config[0] == '/') return std::string(config) + "/notalumen/";
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.config/notalumen/";
+  return "";
+}
+
 void desktopSetArguments(int argc, char** argv) {
   // One string in the form the program splits: arguments joined by blanks,
-  // quoted where they hold a blank or are empty.
+  // quoted where they hold a blank or are empty. The first is the program's
+  // own file, whose directory is the program directory.
   commandLine.clear();
   for (int i = 0; i < argc; i++) {
-    std::string arg = argv[i];
+    std::string arg = i == 0 ? programFile(argv[0]) : argv[i];
     if (i > 0) commandLine += ' ';
     if (arg.empty() || arg.find(' ') != std::string::npos) {
       commandLine += '"' + arg + '"';
@@ -64,6 +89,64 @@ int osUserLanguage(void) {
 }
 
 unsigned osVersion(void) { return 6; }
+
+int osUserFilesDirectory(char* narrow, char16_t* wide, int size) {
+  const std::string dir = userFilesDirectory();
+  const int n = static_cast<int>(dir.size());
+  if (n == 0 || n >= size) return 0;
+  std::memcpy(narrow, dir.c_str(), static_cast<size_t>(n) + 1);
+  utf8ToUtf16(wide, size, narrow);
+  return n;
+}
+
+void osShowUsage(void) {
+  std::string own = programFile(nullptr);
+  own.erase(own.rfind('/') + 1);
+  std::printf(
+      "Usage: notalumen [/list | /lst] [/soc] [/?] [#hh ...] [/Vn] [/0 .. /9]\n"
+      "       notalumen --help | -h | --version\n"
+      "\n"
+      "Shows the notes arriving on MIDI inputs on a piano keyboard and routes MIDI\n"
+      "from up to 16 inputs to up to 16 outputs.\n"
+      "\n"
+      "Options (\"-\" works as \"/\", letters in either case):\n"
+      "  /list, /lst    write the settings template sonrack.ini, listing this\n"
+      "                 machine's MIDI devices, and end\n"
+      "  /soc           console mode for diagnostics\n"
+      "  #hh            send the byte 0xhh to OUT1 once the ports are open\n"
+      "  /Vn            volume value (accepted, no effect)\n"
+      "  /0 .. /9       diagnostic level\n"
+      "  /?, -h, --help show this text and end\n"
+      "  --version      show the version and end\n"
+      "\n"
+      "Files:\n"
+      "  sonrack.ini                    settings: ports, scale, note range, channels\n"
+      "  progrm01.ini .. progrm16.ini   stored programs of IN1 .. IN16\n"
+      "Both are read from the program's own directory when a sonrack.ini lies there:\n"
+      "  %s\n"
+      "else from $XDG_CONFIG_HOME/notalumen/ (~/.config/notalumen/ by default):\n"
+      "  %s\n"
+      "where /list then writes the template, making the directory.\n"
+      "\n"
+      "See notalumen(1) for the settings and program files.\n",
+      own.c_str(), userFilesDirectory().empty() ? "(no home directory)" : userFilesDirectory().c_str());
+  std::fflush(stdout);
+}
+
+bool desktopEarlyOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      osShowUsage();
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("notalumen " NOTALUMEN_VERSION "\nCopyright the Notalumen developers; MIT License.\n");
+      std::fflush(stdout);
+      return true;
+    }
+  }
+  return false;
+}
 
 // Message boxes are SDL's (an X11 dialog of its own). The program hands in
 // Shift-JIS bytes when the user's language is Japanese and ANSI code page

@@ -360,6 +360,10 @@ int osRegisterWindowClass(OsWindowProc procedure) {
     SDL_SetHintWithPriority(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+    // The window's class, whatever the program file is called (SDL would
+    // take the file's name).
+    ::setenv("SDL_VIDEO_X11_WMCLASS", NOTALUMEN_WINDOW_CLASS, 0);
+    ::setenv("SDL_VIDEO_WAYLAND_WMCLASS", NOTALUMEN_WINDOW_CLASS, 0);
     if (!startVideo()) return -1;
     // Every X event also as an SDL event (which the translation ignores): X
     // traffic that SDL acts on only later (a focus change, 200 ms on) keeps
@@ -442,6 +446,13 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
     return 0;
   }
   screen.sdlId = SDL_GetWindowID(screen.sdl);
+  SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(desktopIconPixels), desktopIconSize,
+                                                         desktopIconSize, 32, desktopIconSize * 4,
+                                                         SDL_PIXELFORMAT_ARGB8888);
+  if (icon != nullptr) {
+    SDL_SetWindowIcon(screen.sdl, icon);
+    SDL_FreeSurface(icon);
+  }
   screen.displayFd = desktopDisplayConnection(screen.sdl);
   if (wakeFd.load() < 0) wakeFd.store(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   screen.keyMods = static_cast<Uint16>(SDL_GetModState());

@@ -4,7 +4,18 @@
 // the SDL window for the backend's own tests.
 #pragma once
 
+#include <cstdint>
+
 struct SDL_Window;
+
+// The window's class on X11 (WM_CLASS) and its application id on Wayland;
+// the installed .desktop file names it as its StartupWMClass.
+#define NOTALUMEN_WINDOW_CLASS "notalumen"
+
+// The program's icon, square, as 0xAARRGGBB words row by row: made from
+// data/notalumen.svg at build time (tools/icon_files.py).
+extern const int desktopIconSize;
+extern const uint32_t desktopIconPixels[];
 
 // Windows virtual-key code for an SDL key (keycode, scancode, modifier state);
 // 0 when the key has none. Letters and digits follow the keyboard layout as

@@ -222,6 +222,20 @@ int posixFindNext(OsFind search, char* name, int size, int* isDirectory) {
 
 void posixFindClose(OsFind search) { delete reinterpret_cast<Search*>(search); }
 
+int posixMakeDirectories(const char* hostPath) {
+  std::string path = hostPath;
+  for (size_t at = 1; at <= path.size(); at++) {
+    if (at < path.size() && path[at] != '/') continue;
+    const std::string part = path.substr(0, at);
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      lastError = errorFromErrno(errno);
+      return -1;
+    }
+  }
+  struct stat st;
+  return ::stat(hostPath, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -1;
+}
+
 int utf16ToUtf8(char* destination, int capacity, const char16_t* source) {
   int out = 0;
   auto put = [&](unsigned char b) {

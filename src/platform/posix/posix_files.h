@@ -20,6 +20,10 @@ OsFind posixFindFirst(const char* hostPattern, char* name, int size, int* isDire
 int posixFindNext(OsFind search, char* name, int size, int* isDirectory);
 void posixFindClose(OsFind search);
 
+// Creates a host directory and the missing ones above it; 0 when it exists
+// afterwards.
+int posixMakeDirectories(const char* hostPath);
+
 // UTF-16 <-> UTF-8 for host names; the result is cut to capacity and always
 // terminated. Unpaired surrogates become U+FFFD.
 int utf16ToUtf8(char* destination, int capacity, const char16_t* source);

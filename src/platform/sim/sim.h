@@ -25,6 +25,11 @@ void simSetCurrentDirectory(const char* narrow);  // "" makes the query fail
 void simSetCodePage(int codePage);                // 0 (no double-byte) or 932
 void simSetLanguage(int languageId);
 void simSetVersion(unsigned version);
+// A per-user directory for the program's files (a narrow path ending with
+// "\\"), as the Linux program has; "" (the start) for none, as on Windows.
+void simSetUserDirectory(const char* narrow);
+// How often the program showed its usage text.
+int simUsageShown(void);
 
 // Virtual clock: osSleep advances it and records each pause.
 int64_t simNow(void);

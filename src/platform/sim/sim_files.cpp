@@ -120,6 +120,11 @@ int osIsLeadByte(unsigned char byte) {
 
 char osPathSeparator(void) { return '\\'; }
 
+int osMakeDirectory(const char* name) {
+  simState.fileCalls++;
+  return posixMakeDirectories(simHostPath(name).c_str());
+}
+
 void simFailFileOpens(int count) { simState.failOpens = count; }
 void simFailFileReads(int count) { simState.failReads = count; }
 void simFailFileWrites(int count) { simState.failWrites = count; }

@@ -27,6 +27,8 @@ struct SimState {
     unsigned flags;
   };
   std::vector<Box> boxes;           // message boxes shown
+  std::string userDir;              // per-user directory for the files; "" = none
+  int usageShown = 0;               // osShowUsage calls
 };
 
 extern SimState simState;

@@ -95,6 +95,19 @@ int osCurrentDirectoryW(char16_t* buffer, int size) {
 int osUserLanguage(void) { return simState.language; }
 unsigned osVersion(void) { return simState.version; }
 
+void simSetUserDirectory(const char* narrow) { simState.userDir = narrow; }
+int simUsageShown(void) { return simState.usageShown; }
+
+int osUserFilesDirectory(char* narrow, char16_t* wide, int size) {
+  int n = static_cast<int>(simState.userDir.size());
+  if (n == 0 || n >= size) return 0;
+  std::memcpy(narrow, simState.userDir.c_str(), n + 1);
+  sjisToWide(wide, size, narrow);
+  return n;
+}
+
+void osShowUsage(void) { simState.usageShown++; }
+
 int osMessageBox(const char* text, const char* caption, unsigned flags) {
   simState.boxes.push_back({text, caption, flags});
   if (simState.boxAnswers.empty()) return OS_IDOK;

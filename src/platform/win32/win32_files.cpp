@@ -3,6 +3,7 @@
 // through FindFirstFileA, and the code page's lead bytes.
 #include <windows.h>
 #include <share.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -128,3 +129,9 @@ void osFindClose(OsFind search) { FindClose(reinterpret_cast<HANDLE>(search)); }
 int osIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
 
 char osPathSeparator(void) { return '\\'; }
+
+// The shell makes the missing directories above it too (full paths only).
+int osMakeDirectory(const char* name) {
+  const int rc = SHCreateDirectoryExA(nullptr, name, nullptr);
+  return rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS ? 0 : -1;
+}

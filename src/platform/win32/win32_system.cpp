@@ -26,6 +26,10 @@ int osUserLanguage(void) { return GetUserDefaultLangID(); }
 
 unsigned osVersion(void) { return static_cast<unsigned>(GetVersion()); }
 
+// The files lie beside the program, and help goes only to the diagnostics.
+int osUserFilesDirectory(char* narrow, char16_t* wide, int size) { return 0; }
+void osShowUsage(void) {}
+
 namespace {
 
 // Finds the keyboard window (class "gint") among the calling thread's windows.

@@ -39,8 +39,8 @@ int osRegisterWindowClass(OsWindowProc procedure) {
   wc.style = 0;
   wc.lpfnWndProc = windowTrampoline;
   wc.hInstance = instance;
-  // The program carries no icon resource 128 today: LoadIconA then fails and
-  // the class takes the standard application icon.
+  // Icon resource 128 is the program's own (notalumen.rc); without it the
+  // class takes the standard application icon.
   wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(128));
   if (wc.hIcon == nullptr) wc.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // IDI_APPLICATION
   wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));                       // IDC_ARROW
