@@ -1,7 +1,8 @@
 // The sim window machine where the display code and its tests rely on it: the
-// pixel surfaces, the frame and scroll bars, the messages that sizing causes
-// and their order, the queue across threads, scrolling the client area,
-// destroying, dropped files and the PNG writer.
+// pixel surfaces (their fill and copy are the desktop backend's too), the
+// scroll bars, the messages that sizing causes and their order, the queue
+// across threads, scrolling the client area, destroying, dropped files and the
+// PNG writer.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -171,24 +172,6 @@ TEST_F(SimWindowTest, OffscreenSurfacesAreCountedAndImpossibleOnesRefused) {
 
 // ---- Frame, scroll bars and sizing.
 
-TEST_F(SimWindowTest, AdjustedRectGivesTheClientAreaOnceTheBarsAreHidden) {
-  OsWindow window = makeWindow(385, 50);
-  ASSERT_NE(window, 0);
-  EXPECT_EQ(outerSize(), Size(385 + 8, 50 + 23 + 8));
-  // Both bars start shown and take their room from the client area.
-  ASSERT_EQ(messageList(), (std::vector<unsigned>{OS_WM_GETMINMAXINFO, OS_WM_CREATE, OS_WM_SIZE}));
-  EXPECT_EQ(rec.messages[2].lParam, sizeParam(385 - 17, 50 - 17));
-  EXPECT_TRUE(simScrollBar(OS_SB_HORZ).shown);
-  osShowScrollBar(window, OS_SB_HORZ, 0);
-  osShowScrollBar(window, OS_SB_VERT, 0);
-  OsRect client;
-  osGetClientRect(window, &client);
-  EXPECT_EQ(Size(client.right, client.bottom), Size(385, 50));
-  EXPECT_EQ(rec.messages.back().message, unsigned(OS_WM_SIZE));
-  EXPECT_EQ(rec.messages.back().lParam, sizeParam(385, 50));
-  EXPECT_EQ(surfaceSize(osWindowSurface(window)), Size(385, 50));
-}
-
 TEST_F(SimWindowTest, ChangedScrollRangeShowsOrHidesTheBar) {
   OsWindow window = makeBarlessWindow(300, 200);
   osSetScrollRange(window, OS_SB_HORZ, 400, 0);
@@ -256,18 +239,11 @@ TEST_F(SimWindowTest, MaximiseUsesTheSizeTheProcedureGivesAndRestoreReturns) {
 TEST_F(SimWindowTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheWindowThread) {
   OsWindow window = makeBarlessWindow(64, 32);
   osValidateWindow(window);
-  OsSurface screen = osWindowSurface(window);
-  OsSurface back = osCreateOffscreen(screen, 64, 32);
   int dispatchedThere = -1;
   std::thread poster([&] {
     for (int i = 0; i < 500; i++) osPostMessage(window, OS_WM_CHAR, static_cast<uintptr_t>(i), 0);
     dispatchedThere = osDispatchOneMessage();  // not the window's thread
   });
-  // Drawing meanwhile shares nothing with the queue.
-  for (int i = 0; i < 500; i++) {
-    fill(back, {i % 64, 0, i % 64 + 1, 32}, static_cast<uint32_t>(i & 0xFF));
-    fill(screen, {i % 64, 0, i % 64 + 1, 32}, static_cast<uint32_t>(i & 0xFF));
-  }
   poster.join();
   EXPECT_EQ(dispatchedThere, 0);
   EXPECT_EQ(simPendingMessages(), 500);

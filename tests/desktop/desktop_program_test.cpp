@@ -398,18 +398,6 @@ TEST_F(DesktopProgram, NotesPassOnRechannelledAndLightTheKeys) {
   EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
 }
 
-TEST_F(DesktopProgram, KeysReleasedUnderTheDamperShowSustainedUntilItLifts) {
-  ASSERT_NO_FATAL_FAILURE(startProgram());
-  EXPECT_EQ(Messages({{0xB2, 64, 127}}), play(1, {0xB0, 64, 127}, 1));
-  EXPECT_EQ(Messages({{0x92, 62, 100}}), play(1, {0x90, 62, 100}, 1));
-  int px = 0, py = 0;
-  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
-  EXPECT_EQ(Messages({{0x82, 62, 0}}), play(1, {0x80, 62, 0}, 1));
-  EXPECT_TRUE(pixelBecomes(px, py, kSustained)) << std::hex << pixel(px, py);
-  EXPECT_EQ(Messages({{0xB2, 64, 0}}), play(1, {0xB0, 64, 0}, 1));
-  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
-}
-
 TEST_F(DesktopProgram, ANoteWithAProgramSendsTheProgramInstead) {
   ASSERT_NO_FATAL_FAILURE(startProgram());
   // A controller after the note on the same input (two inputs keep no order
@@ -430,27 +418,6 @@ TEST_F(DesktopProgram, SystemExclusiveArrivesWhole) {
   for (int i = 0; i < 1000; i++) longOne.push_back(static_cast<uint8_t>(i % 128));
   longOne.push_back(0xF7);
   EXPECT_EQ(Messages({longOne}), play(1, longOne, 1));
-}
-
-TEST_F(DesktopProgram, AMouseClickPlaysTheKey) {
-  ASSERT_NO_FATAL_FAILURE(startProgram());
-  // A note played first gives the channel its column and tells where key 60 is.
-  play(1, {0x90, 60, 100}, 1);
-  int px = 0, py = 0;
-  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
-  play(1, {0x80, 60, 0}, 1);
-  ASSERT_TRUE(pixelBecomes(px, py, kOff));
-  const std::string id = std::to_string(window);
-  ASSERT_NO_FATAL_FAILURE(
-      xdotool({"mousemove", "--sync", "--window", id, std::to_string(px), std::to_string(py), "mousedown", "1"}));
-  // The mouse plays through IN1's routing: channel 3, velocity 100, then 50.
-  ASSERT_TRUE(peer.waitFor(1)) << peer.text();
-  EXPECT_EQ(Messages({{0x92, 60, 100}}), peer.take());
-  EXPECT_TRUE(pixelBecomes(px, py, kOn)) << std::hex << pixel(px, py);
-  ASSERT_NO_FATAL_FAILURE(xdotool({"mouseup", "1"}));
-  ASSERT_TRUE(peer.waitFor(1)) << peer.text();
-  EXPECT_EQ(Messages({{0x82, 60, 50}}), peer.take());
-  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
 }
 
 // Fifty quick clicks (button down and up back to back, often read by the
