@@ -235,3 +235,78 @@ TEST_F(Program, EqualsReloadsTheProgramTablesClosingTheWindowEndsWithZero) {
   EXPECT_EQ(passes(3), 0);
   EXPECT_FALSE(simWindowExists());
 }
+
+// ---- Devices that come and go while the program runs.
+
+namespace {
+
+uint32_t shortWord(int b0, int b1, int b2) { return static_cast<uint32_t>(b0 | b1 << 8 | b2 << 16); }
+
+}  // namespace
+
+TEST_F(Program, AnInputPluggedInAfterStartUpOpensAndPlays) {
+  simAddMidiOut("Synth");
+  simAnswerBoxes({OS_IDOK});
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n-IN1:\"USB Keys\"\r\n"), -1);
+  ASSERT_EQ(simBoxCount(), 1) << "the missing input is reported as at any start";
+  simAddMidiIn("USB Keys");
+  EXPECT_EQ(passes(1), -1);
+  EXPECT_TRUE(simMidiInIsOpen(0));
+  simMidiInShort(0, shortWord(0x90, 0x3C, 0x64), 0);
+  EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64"}));
+  EXPECT_EQ(simBoxCount(), 1) << "no box for a device that comes later";
+}
+
+TEST_F(Program, AnInputUnpluggedWithNotesHeldEndsThemEverywhere) {
+  simAddMidiIn("USB Keys");
+  simAddMidiOut("Synth A");
+  simAddMidiOut("Synth B");
+  ASSERT_EQ(start("-OUT1:\"Synth A\"\r\n-OUT2:\"Synth B\"\r\n-IN1:\"USB Keys\":CH3\r\n"), -1);
+  // Two notes held, a third released under the damper.
+  for (uint32_t w : {shortWord(0x90, 0x3C, 0x64), shortWord(0x90, 0x3E, 0x64), shortWord(0xB0, 0x40, 0x7F),
+                     shortWord(0x90, 0x40, 0x64), shortWord(0x80, 0x40, 0x00)}) {
+    simMidiInShort(0, w, 0);
+  }
+  passes(2);
+  ASSERT_EQ(simClientPixel(300, 40), kOnWhite);
+  ASSERT_TRUE(simRemoveMidiIn("USB Keys"));
+  EXPECT_EQ(passes(1), -1);
+  const std::vector<std::string> tail = {"82 3C 00", "82 3E 00"};
+  for (int k = 0; k < 2; k++) {
+    std::vector<std::string> got = hexMessages(k);
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(got.end() - 2, got.end()), tail) << "OUT" << k + 1;
+  }
+  EXPECT_EQ(simClientPixel(300, 40), kWhite) << "key 60 Off";
+  EXPECT_EQ(simClientPixel(315, 40), kWhite) << "key 62 Off";
+  EXPECT_EQ(simClientPixel(329, 40), kWhite) << "key 64, held by the gone damper, Off";
+}
+
+TEST_F(Program, AnInputReplugedUnderAnotherIndexIsFoundByName) {
+  simAddMidiIn("Keys A");
+  simAddMidiIn("Keys B");
+  simAddMidiOut("Synth");
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n-IN1:\"Keys B\"\r\n"), -1);
+  simRemoveMidiIn("Keys B");
+  passes(1);
+  simRemoveMidiIn("Keys A");
+  simAddMidiIn("Keys B");  // now device 0
+  simAddMidiIn("Keys A");  // device 1
+  passes(1);
+  simMidiInShort(1, shortWord(0x90, 0x30, 0x64), 0);
+  simMidiInShort(0, shortWord(0x90, 0x3C, 0x64), 0);
+  EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64"}));
+}
+
+TEST_F(Program, AnOutputThatGoesAndComesBackReceivesAgain) {
+  simAddMidiIn("USB Keys");
+  simAddMidiOut("Synth");
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n-IN1:\"USB Keys\"\r\n"), -1);
+  simRemoveMidiOut("Synth");
+  passes(1);
+  simMidiInShort(0, shortWord(0x90, 0x3C, 0x64), 0);  // nowhere to go
+  simAddMidiOut("Synth");
+  passes(1);
+  simMidiInShort(0, shortWord(0x90, 0x3E, 0x64), 0);
+  EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3E 64"}));
+}

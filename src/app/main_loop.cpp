@@ -4,6 +4,7 @@
 
 #include <cassert>
 
+#include "app/devices.h"
 #include "support/exit.h"
 #include "state/globals.h"
 #include "support/log.h"
@@ -85,6 +86,8 @@ void mainLoopPass(void) {
   // note sounding.
   MouseEvent e;
   while (takeMouseEvent(&e)) mouseEvent(e);
+
+  followDevices();
 
   pumpMessages();
   if (peekKeyCode() != 0) {

@@ -1,6 +1,7 @@
 // Start values of every table of the program, layer by layer.
 #include "app/reset.h"
 
+#include "app/devices.h"
 #include "display/pump.h"
 #include "display/window.h"
 #include "engine/engine.h"
@@ -31,5 +32,6 @@ void resetGlobalState(void) {
   keyUpHandler = keyUpEvent;
   portHooks = PortHooks{midiInCallback, pumpMessages};
   resetProgramValues();
+  resetDeviceFollowing();
   logQuiet = 0;
 }

@@ -150,14 +150,18 @@ void followDamper(int channel, int value) {
   }
 }
 
-void followController(int channel, int controller, int value) {
+void followController(int input, int channel, int controller, int value) {
   assert(engineLockHeldHere());
-  assert(validChannel(channel));
+  assert(validChannel(channel) && input >= 0 && input < 16);
+  const uint16_t bit = static_cast<uint16_t>(1u << channel);
   switch (controller) {
     case 64:  // damper
+      if (value >= 64) damperBy[input] |= bit;
+      else damperBy[input] &= static_cast<uint16_t>(~bit);
       followDamper(channel, value);
       break;
     case 121:  // reset all controllers: the damper goes up with them
+      damperBy[input] &= static_cast<uint16_t>(~bit);
       followDamper(channel, 0);
       break;
     case 120:  // all sound off
@@ -165,26 +169,51 @@ void followController(int channel, int controller, int value) {
       releaseChannelKeys(channel);
       for (int i = 0; i < heldCount[channel]; i++) heldNotes[channel][i] = -1;
       heldCount[channel] = 0;
+      for (auto& lit : keyLitBy) {
+        for (uint32_t& word : lit[channel]) word = 0;
+      }
       break;
     default:
       break;
   }
 }
 
-void drawNoteMessage(int status, int note, int velocity) {
+void drawNoteMessage(int input, int status, int note, int velocity) {
   assert(engineLockHeldHere());
-  assert(status >= 0x80 && status <= 0x9F);
+  assert(status >= 0x80 && status <= 0x9F && input >= 0 && input < 16);
   int c = status & 0x0F;
   if (!validNote(note)) return;  // no such key: nothing to hold or draw
+  uint32_t& lit = keyLitBy[input][c][note >> 5];
+  const uint32_t bit = 1u << (note & 31);
   if (status >= 0x90 && velocity > 0) {
     unholdNote(c, note);
     drawKey(c, note, kLookOn);
+    lit |= bit;
   } else if (damperDown[c] != 0) {
     holdNote(c, note);
     drawKey(c, note, kLookSustained);
   } else {
     drawKey(c, note, kLookOff);
+    lit &= ~bit;
   }
+}
+
+void releaseInput(int input) {
+  assert(input >= 0 && input < 16);
+  EngineLock hold;
+  for (int c = 0; c < kChannelCount; c++) {
+    for (int n = 0; n < 128; n++) {
+      const uint32_t bit = 1u << (n & 31);
+      if (noteSentBy[input][c][n >> 5] & bit) routeShort(input, 0x80 | c, n, 0, 0, kRouteKeepChannel);
+      if (keyLitBy[input][c][n >> 5] & bit) {
+        unholdNote(c, n);
+        drawKey(c, n, kLookOff);
+      }
+    }
+    for (int w = 0; w < 4; w++) keyLitBy[input][c][w] = 0;
+    if (damperBy[input] & (1u << c)) followDamper(c, 0);
+  }
+  damperBy[input] = 0;
 }
 
 namespace {
@@ -203,13 +232,13 @@ void handleLocked(int input, int trigger, int status, int data1, int data2, uint
   }
   if (status >= 0xB0 && status <= 0xBF) {
     routeShort(input, status, data1, data2, time, 0);
-    followController(status & 0x0F, data1, data2);
+    followController(input, status & 0x0F, data1, data2);
     return;
   }
   if (status < 0x80 || status > 0x9F) return;  // every other message is dropped
   routeShort(input, status, data1, data2, time, 0);
   if (!takeChannelOn(status & 0x0F)) return;
-  drawNoteMessage(status, data1, data2);
+  drawNoteMessage(input, status, data1, data2);
 }
 
 }  // namespace

@@ -34,13 +34,20 @@ int takeHeldNote(int channel, int i);
 // The damper (controller 64) of a channel to value: 64 and above holds, below
 // releases, redrawing the held keys Off.
 void followDamper(int channel, int value);
-// A control change of a channel as the display sees it: the damper (64),
-// reset all controllers (121: the damper goes up), all sound off (120) and
-// all notes off (123): every lit key of the channel Off, its held list empty.
-void followController(int channel, int controller, int value);
-// Draws a note message (0x80..0x9F) in the column of its channel: On for a
-// note-on with velocity, else Off, or Sustained (and held) under the damper.
-void drawNoteMessage(int status, int note, int velocity);
+// A control change of a channel, from input 0..15, as the display sees it:
+// the damper (64), reset all controllers (121: the damper goes up), all sound
+// off (120) and all notes off (123): every lit key of the channel Off, its
+// held list empty.
+void followController(int input, int channel, int controller, int value);
+// Draws a note message (0x80..0x9F) of input 0..15 in the column of its
+// channel: On for a note-on with velocity, else Off, or Sustained (and held)
+// under the damper.
+void drawNoteMessage(int input, int status, int note, int velocity);
+
+// Input 0..15 is gone (its device went away): every output gets the note-off
+// of each note the input left sounding there, its keys go Off and the dampers
+// it held go up. Takes the engine lock.
+void releaseInput(int input);
 
 // The engine lock: a plain (not re-entrant) mutex. Order: engine lock, then
 // the display lock, then an output's lock; never the other way round.

@@ -7,6 +7,7 @@
 
 #include "support/log.h"
 #include "state/program_tables.h"
+#include "state/tables.h"
 #include "engine/engine.h"
 #include "midi/ports.h"
 #include "midi/senders.h"
@@ -58,11 +59,11 @@ void sendCollected(int input, Collected kind, const uint8_t* buffer, int j, uint
       break;
     case kControl:
       routeShort(input, b0, buffer[1], buffer[2], time, -1);
-      followController(b0 & 0x0F, buffer[1], buffer[2]);
+      followController(input, b0 & 0x0F, buffer[1], buffer[2]);
       break;
     case kNote:
       routeShort(input, b0, buffer[1], buffer[2], time, -1);
-      drawNoteMessage(b0, buffer[1], buffer[2]);
+      drawNoteMessage(input, b0, buffer[1], buffer[2]);
       break;
     case kThreeBytes:
       routeShort(input, b0, buffer[1], buffer[2], time, -1);
@@ -72,6 +73,23 @@ void sendCollected(int input, Collected kind, const uint8_t* buffer, int j, uint
       break;
     case kIncomplete:
       break;
+  }
+}
+
+// Keeps noteSentBy: what the outputs have sounding from an input.
+void trackSentNote(int input, int status, int data1, int data2) {
+  const int kind = status & 0xF0;
+  uint32_t* sounding = noteSentBy[input][status & 0x0F];
+  if (kind == 0xB0 && (data1 == 120 || data1 == 123)) {
+    for (int w = 0; w < 4; w++) sounding[w] = 0;  // all sound / all notes off
+    return;
+  }
+  if ((kind != 0x80 && kind != 0x90) || data1 < 0 || data1 > 127) return;
+  const uint32_t bit = 1u << (data1 & 31);
+  if (kind == 0x90 && data2 > 0) {
+    sounding[data1 >> 5] |= bit;
+  } else {
+    sounding[data1 >> 5] &= ~bit;
   }
 }
 
@@ -88,6 +106,7 @@ int routeShort(int input, int status, int data1, int data2, uint32_t time, int f
   for (int k = 0; k < n; k++) {
     if (outPorts[k].noOutput == 0) sendShort(k, status, data1, data2);
   }
+  trackSentNote(input, status, data1, data2);
   return 0;
 }
 

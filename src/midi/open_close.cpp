@@ -65,6 +65,27 @@ bool allocateBuffer(MidiHeader& header) {
   return true;
 }
 
+// The index of the device named exactly name; -1 when there is none.
+int deviceIndexOf(const char* name, bool input) {
+  const int count = input ? osMidiInCount() : osMidiOutCount();
+  for (int i = 0; i < count; i++) {
+    MidiDeviceCaps caps;
+    if ((input ? osMidiInCaps(i, &caps) : osMidiOutCaps(i, &caps)) != 0) continue;
+    caps.name[sizeof caps.name - 1] = 0;
+    if (std::strcmp(caps.name, name) == 0) return i;
+  }
+  return -1;
+}
+
+// Keeps the name of the device a port opened on ("" when it cannot be asked).
+void rememberDevice(char (&openName)[32], int device, bool input) {
+  openName[0] = 0;
+  MidiDeviceCaps caps;
+  if ((input ? osMidiInCaps(device, &caps) : osMidiOutCaps(device, &caps)) != 0) return;
+  caps.name[sizeof caps.name - 1] = 0;
+  std::memcpy(openName, caps.name, sizeof caps.name);
+}
+
 }  // namespace
 
 void resetOpenCloseState(void) { portCloserRegistered = false; }
@@ -178,7 +199,11 @@ PortFailures openConfiguredPorts(void) {
       failures.outputs++;
       continue;
     }
-    if (resolveOutName(k) != 0) {
+    const int resolved = resolveOutName(k);
+    // A device output (not the mapper, not a serial port) is followed: it
+    // opens whenever its device comes, now or later.
+    port.follow = port.comPort == 0 && (resolved != 0 || port.deviceId != kMidiMapper) ? 255 : 0;
+    if (resolved != 0) {
       failures.outputs++;
       continue;
     }
@@ -187,6 +212,7 @@ PortFailures openConfiguredPorts(void) {
       failures.outputs++;
     } else {
       port.failed = 0;
+      if (port.follow) rememberDevice(port.openName, port.deviceId, false);
     }
     osSleep(50);
   }
@@ -196,6 +222,8 @@ PortFailures openConfiguredPorts(void) {
     log(" IN%d: \"%s\" (%d) => ", k + 1, port.name, static_cast<int>(std::strlen(port.name)));
     const int kind = resolveInName(k);
     if (kind == kInVirtual) continue;
+    // A device input is followed; an empty name or a serial port's never opens.
+    port.follow = kind == kInDevice || (port.name[0] != 0 && comPortNumber(port.name) == 0) ? 255 : 0;
     if (kind == kInFailed) {
       failures.inputs++;
       continue;
@@ -205,6 +233,7 @@ PortFailures openConfiguredPorts(void) {
       failures.inputs++;
     } else {
       port.failed = 0;
+      rememberDevice(port.openName, port.deviceId, true);
     }
     osSleep(50);
   }
@@ -212,40 +241,96 @@ PortFailures openConfiguredPorts(void) {
   return failures;
 }
 
+void closeInPort(int k) {
+  assert(k >= 0 && k < kPortCount);
+  InPort& port = inPorts[k];
+  // The reset hands the queued buffers back for good (the callback queues
+  // no buffer of a closing input again) before they are released.
+  markInputClosing(k);
+  if (port.handle != 0 && osMidiInReset(port.handle) != 0) log("MIDI Mapper In Resetting Error.\n");
+  if (port.prepared != 0) {
+    osMidiInUnprepare(port.handle, &port.header);
+    osMidiInUnprepare(port.handle, &port.spareHeader);
+  }
+  port.prepared = 0;
+  if (port.handle != 0) {
+    osMidiInClose(port.handle);
+    port.handle = 0;
+  }
+  std::free(port.header.data);
+  port.header.data = nullptr;
+  std::free(port.spareHeader.data);
+  port.spareHeader.data = nullptr;
+  port.openName[0] = 0;
+}
+
+void closeOutPort(int k, bool disable) {
+  assert(k >= 0 && k < kPortCount);
+  OutPortLock lock(k);
+  OutPort& port = outPorts[k];
+  if (disable) port.disabled = 255;
+  port.openName[0] = 0;
+  if (port.openComPort >= 1) {
+    closeSerialPort(k);
+    return;
+  }
+  // A long message still playing is given its time before the header goes.
+  if (port.prepared != 0) waitLongMessageDone(k);
+  port.prepared = 0;
+  if (port.handle != 0) {
+    osMidiOutClose(port.handle);
+    port.handle = 0;
+  }
+}
+
 void closeAllPorts(void) {
-  for (int k = inPortCount - 1; k >= 0; k--) {
-    InPort& port = inPorts[k];
-    // The reset hands the queued buffers back for good (the callback queues
-    // no buffer of a closing input again) before they are released.
-    markInputClosing(k);
-    if (port.handle != 0 && osMidiInReset(port.handle) != 0) log("MIDI Mapper In Resetting Error.\n");
-    if (port.prepared != 0) {
-      osMidiInUnprepare(port.handle, &port.header);
-      osMidiInUnprepare(port.handle, &port.spareHeader);
-    }
-    port.prepared = 0;
-    if (port.handle != 0) {
-      osMidiInClose(port.handle);
-      port.handle = 0;
-    }
-    std::free(port.header.data);
-    port.header.data = nullptr;
-    std::free(port.spareHeader.data);
-    port.spareHeader.data = nullptr;
+  for (int k = inPortCount - 1; k >= 0; k--) closeInPort(k);
+  for (int k = outPortCount - 1; k >= 0; k--) closeOutPort(k, false);
+}
+
+bool inDeviceGone(int k) {
+  assert(k >= 0 && k < kPortCount);
+  return inPorts[k].openName[0] != 0 && deviceIndexOf(inPorts[k].openName, true) < 0;
+}
+
+bool outDeviceGone(int k) {
+  assert(k >= 0 && k < kPortCount);
+  return outPorts[k].openName[0] != 0 && deviceIndexOf(outPorts[k].openName, false) < 0;
+}
+
+int reopenInPort(int k) {
+  assert(k >= 0 && k < kPortCount);
+  InPort& port = inPorts[k];
+  assert(port.follow && port.handle == 0);
+  const int device = findInDevice(port.name);
+  if (device < 0) return -1;
+  port.deviceId = device;
+  if (openInPort(k, device) != 0) {
+    closeInPort(k);  // whatever of it did open
+    return -1;
   }
-  for (int k = outPortCount - 1; k >= 0; k--) {
-    OutPortLock lock(k);
-    OutPort& port = outPorts[k];
-    if (port.openComPort >= 1) {
-      closeSerialPort(k);
-      continue;
-    }
-    // A long message still playing is given its time before the header goes.
-    if (port.prepared != 0) waitLongMessageDone(k);
-    port.prepared = 0;
-    if (port.handle != 0) {
-      osMidiOutClose(port.handle);
-      port.handle = 0;
-    }
+  port.failed = 0;
+  rememberDevice(port.openName, device, true);
+  log(" IN%d: \"%s\" opened on MIDI IN Device %d.\n", k + 1, port.name, device);
+  return 0;
+}
+
+int reopenOutPort(int k) {
+  assert(k >= 0 && k < kPortCount);
+  OutPort& port = outPorts[k];
+  const int device = findOutDevice(port.name);
+  if (device < 0) return -1;
+  OutPortLock lock(k);  // inputs are routing to the outputs meanwhile
+  assert(port.follow && port.disabled);
+  port.deviceId = device;
+  if (openOutPort(k, device, 0) != 0) {
+    if (port.handle != 0) osMidiOutClose(port.handle);
+    port.handle = 0;
+    port.disabled = 255;
+    return -1;
   }
+  port.failed = 0;
+  rememberDevice(port.openName, device, false);
+  log(" OUT%d: \"%s\" opened on MIDI OUT Device %d.\n", k + 1, port.name, device);
+  return 0;
 }

@@ -32,6 +32,23 @@ int openInPort(int k, int deviceId);
 // Exit handler, registered by the first open: closes inputs m-1..0, then
 // outputs n-1..0. Sends nothing to the outputs.
 void closeAllPorts(void);
+// Closes input k: no more notifications, its buffers released. Not while
+// holding the engine lock (a notification under way is waited for).
+void closeInPort(int k);
+// Closes output k (under its lock). With disable, later sends to it do
+// nothing until it opens again; without (the exit path), they fail.
+void closeOutPort(int k, bool disable);
+
+// Devices that come and go. True when the device that input / output k is
+// open on is no longer among the MIDI system's devices (the name it was
+// opened under is gone).
+bool inDeviceGone(int k);
+bool outDeviceGone(int k);
+// Input / output k is followed and not open: when a device now matches its
+// name (the same four passes as at start), opens it. 0 when it opened, -1
+// when not (no device yet, or the open failed; nothing is left open).
+int reopenInPort(int k);
+int reopenOutPort(int k);
 
 // Start value: closeAllPorts not registered.
 void resetOpenCloseState(void);

@@ -55,6 +55,13 @@ struct MidiDeviceCaps {
 typedef void (*MidiInCallback)(MidiHandle handle, unsigned message, uintptr_t instance, uintptr_t param1,
                                uintptr_t param2);
 
+// A number that changes whenever the MIDI system's devices may have come or
+// gone (a device plugged or unplugged, the MIDI system gone or back). The
+// window thread compares it on every pass; a platform that cannot tell keeps
+// it at 0, and the program then looks again about once a second while a
+// configured port is closed.
+uint32_t osMidiDeviceGeneration(void);
+
 int osMidiInCount(void);
 int osMidiOutCount(void);
 int osMidiInCaps(int index, MidiDeviceCaps* caps);

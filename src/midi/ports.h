@@ -29,6 +29,8 @@ struct InPort {
   int32_t prepared;          // preparations not yet undone (0 or 1)
   int32_t runningStatus;     // last status byte received
   uint8_t closing;           // 255 once closing began: buffers are not queued again
+  uint8_t follow;            // 255: a device input, opened again when its device comes back
+  char openName[32];         // name of the device it is open on; "" = not open on a device
 };
 
 struct OutPort {
@@ -41,6 +43,8 @@ struct OutPort {
   uint8_t disabled;          // 255 while not open: sends do nothing
   int32_t openComPort;       // serial port it was opened on, 0 = device
   int32_t openDeviceId;      // device index it was opened with
+  uint8_t follow;            // 255: a device output, opened again when its device comes back
+  char openName[32];         // name of the device it is open on; "" = not open on a device
   MidiHandle handle;         // open device, 0 = none
   SerialHandle serialHandle; // open serial channel, 0 = none
   uint8_t serialOpen;        // 255 while serialHandle is open

@@ -1,6 +1,8 @@
 // Storage and start values of the engine's shared tables.
 #include "state/tables.h"
 
+#include <cstring>
+
 int maxcolumns;
 int8_t columnChannel[kChannelCount];
 int channelColumn[kChannelCount];
@@ -11,8 +13,14 @@ uint8_t damperDown[kChannelCount];
 int8_t heldNotes[kChannelCount][kHeldNotesSize];
 int heldCount[kChannelCount];
 int8_t drawnLook[kChannelCount][128];
+uint32_t noteSentBy[16][kChannelCount][4];
+uint32_t keyLitBy[16][kChannelCount][4];
+uint16_t damperBy[16];
 
 void resetEngineTables(void) {
+  std::memset(noteSentBy, 0, sizeof noteSentBy);
+  std::memset(keyLitBy, 0, sizeof keyLitBy);
+  std::memset(damperBy, 0, sizeof damperBy);
   maxcolumns = 0;
   allChMix = 0;
   fixedColumns = 0;

@@ -20,4 +20,11 @@ extern int heldCount[kChannelCount];                    // entries of heldNotes 
 // and everything reads it with the display lock held.
 extern int8_t drawnLook[kChannelCount][128];
 
+// What each input has under way, so that all of it can be ended when the
+// input's device goes: bit n % 32 of word n / 32 is note n. Written under the
+// engine lock.
+extern uint32_t noteSentBy[16][kChannelCount][4];  // a note-on went out on that channel, no note-off yet
+extern uint32_t keyLitBy[16][kChannelCount][4];    // its note lit the key of that (received) channel
+extern uint16_t damperBy[16];                      // bit c: it holds channel c's damper down
+
 void resetEngineTables(void);

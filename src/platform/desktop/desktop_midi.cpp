@@ -374,6 +374,9 @@ int desktopMidiRelease(void) {
   }
 }
 
+// Not told yet: the program looks again while a configured port is closed.
+uint32_t osMidiDeviceGeneration(void) { return 0; }
+
 int osMidiInCount(void) { return listCount(true); }
 int osMidiOutCount(void) { return listCount(false); }
 int osMidiInCaps(int index, MidiDeviceCaps* caps) { return listCaps(true, index, caps); }

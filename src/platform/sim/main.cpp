@@ -20,6 +20,8 @@
 //                             data bytes without a status go as a running-status message
 //   press X Y / move X Y / release X Y / moveout   the left button (client pixels)
 //   click X Y                 a press and its release read in the same pass
+//   plug in|out "NAME"        a device appears (after the others: a replug may
+//                             get another index); unplug in|out "NAME" takes it away
 //   keydown VK / keyup VK     a computer key (virtual-key code, 0x.. or decimal)
 //   char C                    a character message (e.g. char =)
 //   snapshot FILE.png         saves the window's client area
@@ -119,25 +121,26 @@ int messageLength(uint8_t status) {
   return 3;
 }
 
-void report(std::ostream& out, int code) {
-  for (const Device& d : outputs) {
-    for (const SimMidiOutEvent& e : simMidiOutEvents(d.index)) {
-      std::vector<uint8_t> bytes = e.bytes;
-      if (!e.isLong) {
-        int n = messageLength(static_cast<uint8_t>(e.word & 0xFF));
-        for (int k = 0; k < n; k++) bytes.push_back(static_cast<uint8_t>(e.word >> (8 * k)));
-      }
-      out << "out \"" << d.name << "\":" << hexBytes(bytes) << "\n";
-    }
-  }
-  for (const SimMidiOutEvent& e : simMidiOutEvents(kMidiMapper)) {
+// What the output device with that index and name received, as report lines.
+std::string deviceLines(int index, const std::string& name) {
+  std::string lines;
+  for (const SimMidiOutEvent& e : simMidiOutEvents(index)) {
     std::vector<uint8_t> bytes = e.bytes;
     if (!e.isLong) {
       int n = messageLength(static_cast<uint8_t>(e.word & 0xFF));
       for (int k = 0; k < n; k++) bytes.push_back(static_cast<uint8_t>(e.word >> (8 * k)));
     }
-    out << "out \"MIDI Mapper\":" << hexBytes(bytes) << "\n";
+    lines += "out \"" + name + "\":" + hexBytes(bytes) + "\n";
   }
+  return lines;
+}
+
+std::string unpluggedLines;  // what outputs received before they were unplugged
+
+void report(std::ostream& out, int code) {
+  out << unpluggedLines;
+  for (const Device& d : outputs) out << deviceLines(d.index, d.name);
+  out << deviceLines(kMidiMapper, "MIDI Mapper");
   for (int port : serialPorts) {
     std::vector<uint8_t> bytes = simSerialBytes(port);
     if (!bytes.empty()) out << "serial COM" << port << ":" << hexBytes(bytes) << "\n";
@@ -188,6 +191,27 @@ void play(const std::string& verb, std::istringstream& in) {
     simPostPointer(OS_WM_LBUTTONDOWN, x, y, OS_MK_LBUTTON);
     simPostPointer(OS_WM_LBUTTONUP, x, y, 0);
     leftDown = false;
+  } else if (verb == "plug" || verb == "unplug") {
+    std::string kind;
+    std::string name;
+    in >> kind;
+    takeQuoted(in, &name);
+    std::vector<Device>& list = kind == "in" ? inputs : outputs;
+    if (verb == "plug") {
+      list.push_back({name, static_cast<int>(list.size())});
+      if (kind == "in") simAddMidiIn(name.c_str());
+      else simAddMidiOut(name.c_str());
+    } else {
+      for (size_t i = 0; i < list.size(); i++) {
+        if (list[i].name != name) continue;
+        if (kind == "out") unpluggedLines += deviceLines(list[i].index, name);
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+        for (size_t j = i; j < list.size(); j++) list[j].index--;
+        break;
+      }
+      if (kind == "in") simRemoveMidiIn(name.c_str());
+      else simRemoveMidiOut(name.c_str());
+    }
   } else if (verb == "moveout") {
     simPostMessage(OS_WM_NCMOUSEMOVE, 0, 0);
   } else if (verb == "keydown" || verb == "keyup") {

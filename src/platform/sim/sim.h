@@ -57,6 +57,11 @@ int simFileCallCount(void);  // file-layer calls made since the reset
 // whenever at least one output device does. Safe to call from any thread.
 void simAddMidiIn(const char* name, int manufacturer = 0, uint32_t driverVersion = 0x0100);
 void simAddMidiOut(const char* name, int manufacturer = 0, uint32_t driverVersion = 0x0100);
+// Unplugs the first device of that name: the devices after it move up one
+// index, a handle open on it dies (calls on it fail, nothing more arrives),
+// and the device generation changes, as it does when a device is added.
+bool simRemoveMidiIn(const char* name);
+bool simRemoveMidiOut(const char* name);
 void simFailMidiInCaps(int index, int code);   // every capability query of that device fails
 void simFailMidiOutCaps(int index, int code);
 void simFailMidiInOpen(int index, int code);   // opens of that device fail with code (4: allocated)

@@ -21,6 +21,7 @@ namespace sim_midi {
 
 std::mutex machineLock;              // guards machine; never held while a callback runs
 std::condition_variable inputIdle;   // signalled when a delivery ends
+std::atomic<uint32_t> deviceGeneration(0);  // changes as devices are added and removed
 std::condition_variable serialUnstalled;  // signalled when a stalled serial port takes bytes again
 SimMidiMachine machine;
 
@@ -212,6 +213,42 @@ void simAddMidiIn(const char* name, int manufacturer, uint32_t driverVersion) {
   d.manufacturer = manufacturer;
   d.driverVersion = driverVersion;
   machine.ins.push_back(std::move(d));
+  deviceGeneration.fetch_add(1);
+}
+
+bool simRemoveMidiIn(const char* name) {
+  std::lock_guard<std::mutex> lock(machineLock);
+  for (size_t i = 0; i < machine.ins.size(); i++) {
+    if (machine.ins[i].name != name) continue;
+    // Its handle dies with it: later calls on it fail, nothing more arrives.
+    machine.ins.erase(machine.ins.begin() + static_cast<std::ptrdiff_t>(i));
+    deviceGeneration.fetch_add(1);
+    return true;
+  }
+  return false;
+}
+
+bool simRemoveMidiOut(const char* name) {
+  std::lock_guard<std::mutex> lock(machineLock);
+  for (size_t i = 0; i < machine.outs.size(); i++) {
+    if (machine.outs[i].name != name) continue;
+    const int gone = static_cast<int>(i);
+    machine.outs.erase(machine.outs.begin() + gone);
+    // Handles open on it die; those on later devices follow their new index.
+    std::vector<SimOutOpen> kept;
+    for (SimOutOpen o : machine.openOuts) {
+      if (o.device == gone) {
+        quickSlot(o.handle).store(0, std::memory_order_release);
+        continue;
+      }
+      if (o.device > gone) o.device--;
+      kept.push_back(o);
+    }
+    machine.openOuts = kept;
+    deviceGeneration.fetch_add(1);
+    return true;
+  }
+  return false;
 }
 
 void simAddMidiOut(const char* name, int manufacturer, uint32_t driverVersion) {
@@ -221,6 +258,7 @@ void simAddMidiOut(const char* name, int manufacturer, uint32_t driverVersion) {
   d.manufacturer = manufacturer;
   d.driverVersion = driverVersion;
   machine.outs.push_back(std::move(d));
+  deviceGeneration.fetch_add(1);
   if (machine.mapper.name.empty()) {
     machine.mapper.name = "MIDI Mapper";
     machine.mapper.manufacturer = 1;

@@ -104,6 +104,7 @@ struct Delivery {
 
 extern std::mutex machineLock;              // guards machine; never held while a callback runs
 extern std::condition_variable inputIdle;   // signalled when a delivery ends
+extern std::atomic<uint32_t> deviceGeneration;  // changes as devices are added and removed
 extern std::condition_variable serialUnstalled;  // signalled when a stalled serial port takes bytes again
 extern SimMidiMachine machine;
 // Short sends while nothing is recorded and no fault is scripted do not take

@@ -78,6 +78,8 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
   return OS_MIDI_OK;
 }
 
+uint32_t osMidiDeviceGeneration(void) { return deviceGeneration.load(); }
+
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
   if (handle != 0 && quickSends.load(std::memory_order_acquire) &&
       quickSlot(handle).load(std::memory_order_acquire) == handle) {

@@ -12,6 +12,7 @@
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/win32/win32.h"
 
 namespace {
 
@@ -160,6 +161,14 @@ void CALLBACK midiOutDone(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR param1, D
 }
 
 }  // namespace
+
+// Changed by the window's WM_DEVICECHANGE; winmm itself says nothing when a
+// device comes or goes (a removed device's open handle just stops working).
+static std::atomic<uint32_t> deviceGeneration(0);
+
+void win32MidiDevicesChanged(void) { deviceGeneration.fetch_add(1); }
+
+uint32_t osMidiDeviceGeneration(void) { return deviceGeneration.load(); }
 
 int osMidiInCount(void) { return static_cast<int>(midiInGetNumDevs()); }
 int osMidiOutCount(void) { return static_cast<int>(midiOutGetNumDevs()); }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "display/os_window.h"
+#include "platform/win32/win32.h"
 
 namespace {
 
@@ -27,6 +28,10 @@ HWND hwndOf(OsWindow window) { return reinterpret_cast<HWND>(window); }
 Surface* surfaceOf(OsSurface surface) { return reinterpret_cast<Surface*>(surface); }
 
 LRESULT CALLBACK windowTrampoline(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Windows tells every top-level window when devices come and go
+  // (DBT_DEVNODES_CHANGED, without registering for anything); the MIDI lists
+  // are then worth a new look.
+  if (message == WM_DEVICECHANGE) win32MidiDevicesChanged();
   if (windowProcedure == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
   return windowProcedure(reinterpret_cast<OsWindow>(hwnd), message, wParam, lParam);
 }
