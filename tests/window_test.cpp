@@ -113,8 +113,8 @@ TEST_F(Window, KeyboardAlmostLeftOfTheWorkAreaIsMovedBack) {
 
 TEST_F(Window, KeysReachTheEngineOnceWithTheirModifiers) {
   openKeyboard();
-  keyDownHandler = countDown;
-  keyUpHandler = countUp;
+  windowInput.keyDown = countDown;
+  windowInput.keyUp = countUp;
   for (int i = 0; i < 5; i++) simPostKey(0x41, true);  // held: repeats
   pump();
   EXPECT_EQ(keyDowns[0x41], 1);

@@ -13,21 +13,28 @@
 #include "config/program_reader.h"
 #include "display/geometry.h"
 #include "display/window.h"
-#include "engine/engine.h"
 
 namespace {
 
 void playNote(int channel, int note) {
-  playMouseNote(channel, note);
+  if (windowInput.noteOn != nullptr) windowInput.noteOn(channel, note);
   mouseNote = note;
   mouseChannel = channel;
 }
 
 void releaseNote(int action) {
   log(" %d(keyoff %d) \n", action, mouseNote);
-  releaseMouseNote(mouseChannel, mouseNote);
+  if (windowInput.noteOff != nullptr) windowInput.noteOff(mouseChannel, mouseNote);
   mouseNote = -1;
   mouseChannel = -1;
+}
+
+// The key under a button event, with its two diagnostics.
+KeyHit loggedHit(const char* what, const MouseEvent& e) {
+  log(what, e.x, e.y);
+  const KeyHit hit = hitTest(e.x, e.y);
+  log(" ch=%d note=%d \n", hit.channel, hit.note);
+  return hit;
 }
 
 // One button event, in the order the window procedure recorded it.
@@ -37,17 +44,12 @@ void mouseEvent(const MouseEvent& e) {
       log("Mdragout (%d %d) \n", e.x, e.y);
       if (mouseNote != -1) releaseNote(4);
       break;
-    case kMouseRelease: {
-      log("Mbuttonuped (%d %d) - ", e.x, e.y);
-      KeyHit hit = hitTest(e.x, e.y);
-      log(" ch=%d note=%d \n", hit.channel, hit.note);
+    case kMouseRelease:
+      loggedHit("Mbuttonuped (%d %d) - ", e);  // for the diagnostics only
       if (mouseNote != -1) releaseNote(3);
       break;
-    }
     case kMouseDrag: {
-      log(" - Mdragged (%d %d) - ", e.x, e.y);
-      KeyHit hit = hitTest(e.x, e.y);
-      log(" ch=%d note=%d \n", hit.channel, hit.note);
+      const KeyHit hit = loggedHit(" - Mdragged (%d %d) - ", e);
       if (mouseNote != -1 && (hit.channel != mouseChannel || hit.note != mouseNote)) releaseNote(2);
       if (mouseNote == -1 && hit.note >= 0 && hit.note <= 127) {
         log(" 2(keyON %d) \n", hit.note);
@@ -56,9 +58,7 @@ void mouseEvent(const MouseEvent& e) {
       break;
     }
     case kMousePress: {
-      log("Mpressed (%d %d) - ", e.x, e.y);
-      KeyHit hit = hitTest(e.x, e.y);
-      log(" ch=%d note=%d \n", hit.channel, hit.note);
+      const KeyHit hit = loggedHit("Mpressed (%d %d) - ", e);
       if (mouseNote != -1) releaseNote(1);
       if (hit.note >= 0 && hit.note <= 127) {
         log(" 1(keyON %d) \n", hit.note);

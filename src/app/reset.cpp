@@ -28,8 +28,7 @@ void resetGlobalState(void) {
   resetEngineTables();
   resetDisplaySettings();
   resetKeyboardDisplay();
-  keyDownHandler = keyDownEvent;
-  keyUpHandler = keyUpEvent;
+  windowInput = WindowInput{keyDownEvent, keyUpEvent, playMouseNote, releaseMouseNote};
   portHooks = PortHooks{midiInCallback, pumpMessages};
   resetProgramValues();
   resetDeviceFollowing();

@@ -49,8 +49,7 @@ uint8_t shiftHeld;
 uint8_t ctrlHeld;
 uint8_t keyIsDown[256];
 
-int (*keyDownHandler)(int vk) = nullptr;
-int (*keyUpHandler)(int vk) = nullptr;
+WindowInput windowInput = {nullptr, nullptr, nullptr, nullptr};
 
 WindowEvents windowEvents;
 
@@ -148,7 +147,7 @@ bool keyDown(uintptr_t v) {
   windowEvents.keyCode = k;
   if (!keyIsDown[k]) {
     keyIsDown[k] = 255;
-    if (keyDownHandler != nullptr) keyDownHandler(k);
+    if (windowInput.keyDown != nullptr) windowInput.keyDown(k);
   }
   if (v < 0x21 || v > 0x2E) return false;
   int code = static_cast<int>(v);
@@ -170,7 +169,7 @@ void keyUp(uintptr_t v) {
   int k = static_cast<int>(v & 0xFF);
   if (keyIsDown[k]) {
     keyIsDown[k] = 0;
-    if (keyUpHandler != nullptr) keyUpHandler(k);
+    if (windowInput.keyUp != nullptr) windowInput.keyUp(k);
   }
 }
 
@@ -446,7 +445,6 @@ void resetKeyboardDisplay(void) {
   ctrlHeld = 0;
   for (uint8_t& down : keyIsDown) down = 0;
   windowEvents = WindowEvents{};
-  keyDownHandler = nullptr;  // start-up points them at the event engine
-  keyUpHandler = nullptr;
+  windowInput = WindowInput{nullptr, nullptr, nullptr, nullptr};  // start-up points it at the engine
   clearScrolling();
 }

@@ -27,11 +27,18 @@ extern uint8_t shiftHeld;        // 255 while Shift is down
 extern uint8_t ctrlHeld;         // 255 while Ctrl is down
 extern uint8_t keyIsDown[256];   // 255 while that virtual key is down
 
-// Where computer-key presses and releases go: the event engine's keyDownEvent
-// and keyUpEvent, set by resetGlobalState (a test may point them elsewhere);
-// null: nowhere.
-extern int (*keyDownHandler)(int vk);
-extern int (*keyUpHandler)(int vk);
+// The one route by which what the user does in the window reaches the event
+// engine: computer keys (from the window procedure) and notes played with
+// the mouse (from the main loop). resetGlobalState points it at the engine's
+// keyDownEvent, keyUpEvent, playMouseNote and releaseMouseNote; a test may
+// point it elsewhere. A null entry: nowhere.
+struct WindowInput {
+  int (*keyDown)(int vk);                 // a computer key went down (first time)
+  int (*keyUp)(int vk);                   // it went up
+  int (*noteOn)(int channel, int note);   // the mouse plays a key of channel's column
+  int (*noteOff)(int channel, int note);  // and lets it go
+};
+extern WindowInput windowInput;
 
 // A left-button event the window procedure recorded for the main loop;
 // positions are back-buffer pixels (client position plus the scroll offsets).
