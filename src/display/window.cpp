@@ -36,6 +36,7 @@
 #include "state/tables.h"
 
 std::atomic<int> windowState;
+bool windowEverOpened;
 std::atomic<int> keyboardWidth;
 std::atomic<int> keyboardHeight;
 int fitWidth;
@@ -248,6 +249,7 @@ int createKeyboardWindow(int width, int height, const char* title) {
   {
     std::lock_guard<std::mutex> hold(displayLock);
     keyboardWindow = window;
+    windowEverOpened = true;
     windowSurface = surface;
     backBuffer = buffer;
   }
@@ -436,6 +438,7 @@ void resetKeyboardDisplay(void) {
     windowThread = std::thread::id();
   }
   windowState = 0;
+  windowEverOpened = false;
   keyboardWidth = 0;
   keyboardHeight = 0;
   fitWidth = 0;
