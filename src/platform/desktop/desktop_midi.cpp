@@ -29,6 +29,7 @@
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/desktop/alsa_watch.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/desktop_midi_internal.h"
 #include "platform/desktop/jack_ports.h"
@@ -166,8 +167,10 @@ void dropJack() {
 bool endSession() {
   if (openHandles > 0) return false;
   dropListers();
+  alsaWatchClose();
   dropJack();
   session.system = DESKTOP_MIDI_NONE;
+  session.alsa.store(0);
   session.jackLost.store(0);
   return true;
 }
@@ -307,6 +310,12 @@ void ensureSession() {
   if (system != session.system) {
     dropListers();  // the lists were of the other system
     session.system = system;
+    session.alsa.store(system == DESKTOP_MIDI_ALSA);
+    if (system == DESKTOP_MIDI_ALSA) {
+      alsaWatchOpen(kClientName);
+    } else {
+      alsaWatchClose();
+    }
   }
   if (system != DESKTOP_MIDI_NONE) session.jackLost.store(0);
 }
@@ -468,6 +477,10 @@ uint32_t osMidiDeviceGeneration(void) {
     } catch (...) {
       resultOfException();
     }
+  }
+  if (session.alsa.load()) {
+    std::lock_guard<std::mutex> guard(tableLock);
+    if (session.system == DESKTOP_MIDI_ALSA && alsaWatchHeard()) session.generation.fetch_add(1);
   }
   return session.generation.load();
 }

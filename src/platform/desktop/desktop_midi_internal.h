@@ -46,6 +46,7 @@ struct Session {
   std::atomic<int> jackGone;            // the JACK server shut down under that client
   std::atomic<int> jackLost;            // it went and we wait for a server to answer again
   std::atomic<uint32_t> generation;     // changes when ports come or go, or the server does
+  std::atomic<int> alsa;                // the system is ALSA (its announce port is read at each look)
   int64_t lastTry;                      // monotonic ms of the last attempt to reach a lost server
   int lostSaid;                         // the loss was told on standard error
   int noneSaid;                         // that no MIDI system answers was told
