@@ -1,8 +1,8 @@
 // The ports of the backend's one JACK client (see jack_ports.h).
 //
-// Why not RtMidi's JACK ports: each would be a client of its own, under a name
-// that changes from run to run. And its output: it keeps a 16 KiB ring per output and, when the
-// ring is full, spins until the output's process callback has emptied it. Our
+// Why not RtMidi's JACK ports: each would be a client of its own, so the
+// program's ports would not share one stable client name. And its output
+// keeps a 16 KiB ring per output and, when the ring is full, spins until the output's process callback has emptied it. Our
 // sends come from the input's notification, which on JACK runs inside another
 // client's process callback: the spin holds up the whole graph cycle, the
 // output never gets its turn, and the server throws the waiting client out
