@@ -13,7 +13,7 @@ JOBS ?= $(shell nproc)
 # together with librtmidi-dev.
 # librsvg2-bin and python3 turn data/notalumen.svg into the icon files; the
 # sim writes its pictures with libpng.
-RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libsdl2-dev \
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libasound2-dev libsdl2-dev \
   librsvg2-bin python3 libpng-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth \

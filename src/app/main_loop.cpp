@@ -79,7 +79,7 @@ void releaseMouseNoteAtExit(void) {
 
 void mainLoopPass(void) {
   osSleep(oldWindows ? 8 : 4);
-  if (windowState == 0) exitProgram(0);
+  if (windowState == 0) exitProgram(windowEverOpened ? 0 : 1);
 
   // Button events in the order they happened: a press and its release read in
   // the same pass play the note and end it, so a quick click never leaves a

@@ -36,6 +36,7 @@
 #include "state/tables.h"
 
 std::atomic<int> windowState;
+bool windowEverOpened;
 std::atomic<int> keyboardWidth;
 std::atomic<int> keyboardHeight;
 int fitWidth;
@@ -247,6 +248,7 @@ int createKeyboardWindow(int width, int height, const char* title) {
   {
     std::lock_guard<std::mutex> hold(displayLock);
     keyboardWindow = window;
+    windowEverOpened = true;
     windowSurface = surface;
     backBuffer = buffer;
   }
@@ -435,6 +437,7 @@ void resetKeyboardDisplay(void) {
     windowThread = std::thread::id();
   }
   windowState = 0;
+  windowEverOpened = false;
   keyboardWidth = 0;
   keyboardHeight = 0;
   fitWidth = 0;

@@ -11,6 +11,9 @@
 // 0: no window; -1 while it exists; 1 while the back buffer is being rebuilt
 // or the window torn down. The main loop ends the program once it reads 0.
 extern std::atomic<int> windowState;
+// Set once the keyboard window has been created: a main loop that finds no
+// window then ends normally, one that never had a window ends as a failure.
+extern bool windowEverOpened;
 
 extern std::atomic<int> keyboardWidth;   // keyboard picture width in pixels
 extern std::atomic<int> keyboardHeight;  // keyboard picture height in pixels

@@ -8,6 +8,7 @@
 #include "midi/midi_errors.h"
 #include "midi/os_midi.h"
 #include "support/file_io.h"
+#include "support/os_system.h"
 #include "support/sjis.h"
 
 namespace {
@@ -64,7 +65,7 @@ int listDevices(bool input) {
   return count;
 }
 
-void writeInputSection(void) {
+int writeInputSection(void) {
   inDeviceNameCount = 0;
   const int count = osMidiInCount();
   putLine("// --- MIDI IN: %d device(s).\r\n", count, "");
@@ -79,6 +80,7 @@ void writeInputSection(void) {
     putLine("-IN%d:\"%s\"\r\n", i + 1, caps.name);
   }
   wfputs("\r\n");
+  return count;
 }
 
 int writeOutputSection(void) {
@@ -133,9 +135,17 @@ int writeSettingsTemplate(const char* path, const char16_t* pathW) {
     }
   }
   // Without a file the writer takes nothing: the devices still reach log.
-  writeInputSection();
+  const int inputCount = writeInputSection();
   const int outputCount = writeOutputSection();
   for (const char* tail : templateTail) wfputs(tail);
   if (opened) wfclose();
+  char told[700];
+  if (opened) {
+    std::snprintf(told, sizeof told, "wrote the settings template %s: %d MIDI input(s), %d MIDI output(s).", path,
+                  inputCount, outputCount);
+  } else {
+    std::snprintf(told, sizeof told, "cannot write the settings template %s.", path);
+  }
+  osTellUser(told);
   return outputCount;
 }

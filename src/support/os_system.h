@@ -32,6 +32,10 @@ int osUserFilesDirectory(char* narrow, char16_t* wide, int size);
 // line (Linux: on standard output); nothing on Windows.
 void osShowUsage(void);
 
+// Tells the user one line outside the window (Linux: "Notalumen: " and the
+// line on standard error); nothing on Windows, which keeps its silence.
+void osTellUser(const char* line);
+
 // Message-box flags and answers, with the values of the Windows API.
 enum {
   OS_MB_OK = 0x0,

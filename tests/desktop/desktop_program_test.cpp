@@ -177,8 +177,8 @@ class DesktopProgram : public ::testing::Test {
     if (program > 0) closeProgram();
     if (x != nullptr) XCloseDisplay(x);
     x = nullptr;
-    if (peer.client != nullptr) jack_client_close(peer.client);
-    peer.client = nullptr;
+    closePeer(&source);
+    closePeer(&peer);
     jackServerStop(&server);
     if (xvfb > 0) stopXvfb(xvfb);
     xvfb = 0;
@@ -205,23 +205,32 @@ class DesktopProgram : public ::testing::Test {
     return x != nullptr;
   }
 
-  bool openPeer(std::string* why) {
+  bool openPeer(std::string* why, Peer* p = nullptr, const char* name = "nltest") {
+    if (p == nullptr) p = &peer;
     jack_status_t status;
-    peer.client = jack_client_open("nltest", JackNoStartServer, &status);
-    if (peer.client == nullptr) {
+    p->client = jack_client_open(name, JackNoStartServer, &status);
+    if (p->client == nullptr) {
       *why = "cannot open the test's JACK client";
       return false;
     }
-    peer.keys = jack_port_register(peer.client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    peer.keys2 = jack_port_register(peer.client, "keys2", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    peer.synth = jack_port_register(peer.client, "synth", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!peer.keys || !peer.keys2 || !peer.synth || jack_set_process_callback(peer.client, process, &peer) != 0 ||
-        jack_activate(peer.client) != 0) {
+    p->keys = jack_port_register(p->client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    p->keys2 = jack_port_register(p->client, "keys2", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    p->synth = jack_port_register(p->client, "synth", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!p->keys || !p->keys2 || !p->synth || jack_set_process_callback(p->client, process, p) != 0 ||
+        jack_activate(p->client) != 0) {
       *why = "cannot set up the test's JACK ports";
       return false;
     }
-    clientName = jack_get_client_name(peer.client);
+    if (p == &peer) clientName = jack_get_client_name(p->client);
     return true;
+  }
+
+  // Ends a client of the test's own as a program that quits leaves JACK.
+  static void closePeer(Peer* p) {
+    if (p->client != nullptr) jack_client_close(p->client);
+    p->client = nullptr;
+    std::lock_guard<std::mutex> guard(p->lock);
+    p->queue.clear();
   }
 
   void writeFile(const std::string& name, const std::string& text) {
@@ -231,12 +240,13 @@ class DesktopProgram : public ::testing::Test {
 
   // Copies the program into the scratch directory beside its settings,
   // starts it there and waits until its window is up and a message passes.
-  void startProgram() {
+  // in2: the port IN2 reads (the test client's "keys2" when empty).
+  void startProgram(const std::string& in2 = "") {
     const std::string copy = scratch + "/notalumen";
     std::filesystem::copy_file(NOTALUMEN_PROGRAM, copy);
     ::chmod(copy.c_str(), 0755);
     writeFile("sonrack.ini", "-OUT1:\"" + clientName + ":synth\"\r\n" + "-IN1:\"" + clientName + ":keys\":CH3\r\n" +
-                                 "-IN2:\"" + clientName + ":keys2\"\r\n");
+                                 "-IN2:\"" + (in2.empty() ? clientName + ":keys2" : in2) + "\"\r\n");
     // Note-on 60 on IN2 sends program change 5 on channel 1 instead.
     writeFile("progrm02.ini", "/PGM1 192 5\r\n/SETKEY60:PGM1\r\n");
     ::setenv("DISPLAY", display.c_str(), 1);
@@ -244,14 +254,22 @@ class DesktopProgram : public ::testing::Test {
     program = launch({copy}, scratch + "/output.log", scratch, -1);
     ASSERT_GT(program, 0);
     ASSERT_TRUE(findWindow()) << "no window titled \"Notalumen \"\n" << programOutput();
+    ASSERT_TRUE(passes(&peer, 1, kProbe, kProbeOut, std::chrono::seconds(10))) << "nothing passes the program\n"
+                                                                             << programOutput();
+  }
+
+  // Sends bytes through a test client's port every 100 ms until out arrives
+  // at "synth" (within patience); then lets later copies come and drops all.
+  bool passes(Peer* from, int port, const Bytes& bytes, const Bytes& out, std::chrono::milliseconds patience) {
+    const auto give = Clock::now() + patience;
     bool through = false;
-    for (int i = 0; i < 100 && !through; i++) {
-      peer.send(1, kProbe);
-      through = waitForMessage(kProbeOut, std::chrono::milliseconds(100));
+    while (!through && Clock::now() < give) {
+      from->send(port, bytes);
+      through = waitForMessage(out, std::chrono::milliseconds(100));
     }
-    ASSERT_TRUE(through) << "nothing passes the program\n" << programOutput();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // later probes too
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     peer.take();
+    return through;
   }
 
   std::string programOutput() {
@@ -376,6 +394,7 @@ class DesktopProgram : public ::testing::Test {
   Display* x = nullptr;
   Window window = 0;
   Peer peer;
+  Peer source;  // a second client of the test's own ("nlsrc"), for the tests that end one
   std::string clientName;
   std::string scratch;
   pid_t program = 0;
@@ -487,6 +506,81 @@ TEST_F(DesktopProgram, TenThousandMessagesAllArriveInOrder) {
   while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
   EXPECT_EQ(expected.size(), first) << "first difference at message " << first << ": "
                                     << (first < got.size() ? hex(got[first]) : std::string("(none)"));
+}
+
+// The source of IN2 goes while its note sounds: the key goes out and the sink
+// hears the note-off; started again, it is routed again with no one's help.
+TEST_F(DesktopProgram, ASourceThatGoesEndsItsNotesAndIsRoutedAgainWhenItComesBack) {
+  std::string why;
+  ASSERT_TRUE(openPeer(&why, &source, "nlsrc")) << why;
+  ASSERT_NO_FATAL_FAILURE(startProgram("nlsrc:keys"));
+  ASSERT_TRUE(passes(&source, 1, {0x90, 62, 100}, {0x91, 62, 100}, std::chrono::seconds(5))) << programOutput();
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  closePeer(&source);
+  ASSERT_TRUE(peer.waitFor(1)) << programOutput();
+  EXPECT_EQ(Messages({{0x81, 62, 0}}), peer.take());
+  EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
+  ASSERT_TRUE(openPeer(&why, &source, "nlsrc")) << why;
+  EXPECT_TRUE(passes(&source, 1, {0x90, 63, 100}, {0x91, 63, 100}, std::chrono::seconds(10))) << programOutput();
+}
+
+// The sink (with IN1's source) goes and comes back: it receives again. Our
+// ports keep their names, so a patchbay connects them by name.
+TEST_F(DesktopProgram, ASinkThatComesBackReceivesAgainAndThePortsKeepTheirNames) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  for (const char* name : {"Notalumen:In 1", "Notalumen:In 2", "Notalumen:Out 1"}) {
+    EXPECT_NE(nullptr, jack_port_by_name(peer.client, name)) << name;
+  }
+  closePeer(&peer);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string why;
+  ASSERT_TRUE(openPeer(&why)) << why;
+  EXPECT_TRUE(passes(&peer, 1, kProbe, kProbeOut, std::chrono::seconds(10))) << programOutput();
+  ASSERT_TRUE(openPeer(&why, &source, "nlsrc")) << why;
+  ASSERT_EQ(0, jack_connect(source.client, "Notalumen:Out 1", "nlsrc:synth"));
+  peer.send(1, {0x90, 64, 100});
+  ASSERT_TRUE(source.waitFor(1)) << programOutput();
+  EXPECT_EQ(Messages({{0x92, 64, 100}}), source.take());
+}
+
+// The JACK server stops and starts again: the program keeps running, says
+// so, and passes messages again soon after the new server answers.
+TEST_F(DesktopProgram, TheProgramWaitsForTheJackServerAndReconnectsWhenItComesBack) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  closePeer(&peer);
+  jackServerStop(&server);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(0, ::waitpid(program, nullptr, WNOHANG)) << programOutput();
+  std::string why;
+  ASSERT_TRUE(jackServerStart(&server, "prog", &why)) << why;
+  const auto answered = Clock::now();
+  ASSERT_TRUE(openPeer(&why)) << why;
+  EXPECT_TRUE(passes(&peer, 1, kProbe, kProbeOut, std::chrono::seconds(10))) << programOutput();
+  const long ms = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - answered).count());
+  std::printf("passing again %ld ms after the new server answered\n", ms);
+  EXPECT_LT(ms, 3000);
+  const std::string said = fileText(scratch + "/output.log");
+  EXPECT_NE(std::string::npos, said.find("JACK server went away")) << said;
+  EXPECT_NE(std::string::npos, said.find("JACK server answers again")) << said;
+}
+
+// Neither JACK nor the ALSA sequencer: the program says so and still shows
+// its keyboard.
+TEST_F(DesktopProgram, WithoutAMidiSystemTheProgramSaysSoAndShowsItsKeyboard) {
+  std::filesystem::copy_file(NOTALUMEN_PROGRAM, scratch + "/notalumen");
+  writeFile("sonrack.ini", "-nMin=36 -nMax=84\r\n");
+  ::setenv("DISPLAY", display.c_str(), 1);
+  ::unsetenv("NOTALUMEN_MIDI");
+  const std::string server = std::getenv("JACK_DEFAULT_SERVER");
+  ::setenv("JACK_DEFAULT_SERVER", "nltest-none", 1);
+  program = launch({scratch + "/notalumen"}, scratch + "/output.log", scratch, -1);
+  ::setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  ASSERT_TRUE(findWindow()) << programOutput();
+  EXPECT_TRUE(screenShows([](const Screen& s) { return s.width > 300 && s.at(s.width / 2, s.height - 5) == kOff; }));
+  if (::access("/dev/snd/seq", F_OK) == 0) return;
+  EXPECT_NE(std::string::npos, programOutput().find("no MIDI system answers")) << programOutput();
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ has err 'Run "notalumen /list"' "missing settings"
 run env XDG_CONFIG_HOME="$dir/config" notalumen /list
 [ "$(rc)" = 0 ] || fail "/list ends with $(rc)"
 has config/notalumen/sonrack.ini "MIDI IN:" "the template"
+has err "wrote the settings template $dir/config/notalumen/sonrack.ini: 0 MIDI input(s), 0 MIDI output(s)" "/list"
+has err "no MIDI system answers" "/list without MIDI"
 [ -e "$dir/bin/sonrack.ini" ] && fail "/list wrote beside the program"
 [ -e "$dir/cwd/sonrack.ini" ] && fail "/list wrote into the current directory"
 
@@ -66,5 +68,11 @@ has err "OUT1: from-config" "per-user settings"
 printf -- '-OUT1:"from-beside"\r\n' >"$dir/bin/sonrack.ini"
 run env XDG_CONFIG_HOME="$dir/config" notalumen
 has err "OUT1: from-beside" "settings beside the program"
+
+# Settings without ports and no display: a message and exit code 1.
+printf -- '-nMin=36\r\n' >"$dir/bin/sonrack.ini"
+run notalumen
+[ "$(rc)" = 1 ] || fail "no display ends with $(rc)"
+has err "no display" "no display"
 [ $failed = 0 ] && echo OK
 exit $failed

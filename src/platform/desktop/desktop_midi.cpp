@@ -1,7 +1,9 @@
-// Desktop (Linux) MIDI services over RtMidi: the devices are the ports of other
-// programs on the ALSA sequencer or on a JACK server, the MIDI mapper is a port
-// of our own named "Notalumen Out", and input notifications come on RtMidi's
-// thread (ALSA: its reader thread; JACK: the client's process thread).
+// Desktop (Linux) MIDI services: the devices are the ports of other programs
+// on a JACK server or the ALSA sequencer. On JACK all our ports belong to one
+// client, "Notalumen" ("In 1".., "Out 1".., and "Out" for the MIDI mapper),
+// whose process callback delivers the input; on ALSA (over RtMidi) every
+// connection is a sequencer client named "Notalumen" with the same port names,
+// and input comes on RtMidi's reader thread.
 //
 // Which MIDI system: NOTALUMEN_MIDI=alsa or NOTALUMEN_MIDI=jack forces one;
 // otherwise JACK when a JACK server answers (the server JACK_DEFAULT_SERVER
@@ -9,6 +11,7 @@
 // /dev/snd/seq opens, else none (no devices, the mapper cannot open). The choice
 // is made again at each device count or open while no handle is open, so a
 // JACK server started or stopped between two runs of the lists is followed.
+#include <errno.h>
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
@@ -26,9 +29,10 @@
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/desktop/alsa_watch.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/desktop_midi_internal.h"
-#include "platform/desktop/jack_out.h"
+#include "platform/desktop/jack_ports.h"
 
 namespace desktop_midi {
 
@@ -43,7 +47,8 @@ uint32_t lastGeneration;
 int openHandles;  // input and output handles open (under tableLock)
 thread_local int deliveringOnMidiThread;  // inside a notification made on RtMidi's thread
 
-const char kMapperPortName[] = "Notalumen Out";
+const char kClientName[] = "Notalumen";
+const char kMapperPortName[] = "Out";
 
 int64_t nowMs() {
   timespec t;
@@ -122,11 +127,17 @@ int resultOfException() {
 
 void onJackMessage(const char* text) { log("JACK: %s\n", text); }
 
-void onJackShutdown(void*) { session.jackGone.store(1); }
+// JACK's threads: only recorded here; the window thread acts on it.
+void onJackShutdown(jack_status_t, const char*, void*) {
+  session.jackGone.store(1);
+  session.generation.fetch_add(1);
+}
 
-// ---- The session: which system, and the two listers.
+void onPortRegistration(jack_port_id_t, int, void*) { session.generation.fetch_add(1); }
 
-RtMidi::Api rtApi() { return session.system == DESKTOP_MIDI_JACK ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA; }
+void onClientRegistration(const char*, int, void*) { session.generation.fetch_add(1); }
+
+// ---- The session: which system, our JACK client, the ALSA listers.
 
 void dropListers() {
   delete session.inLister;
@@ -146,28 +157,27 @@ void releaseOutput(RtMidiOut** midi) {
 void dropJack() {
   if (!session.jack) return;
   dropListers();  // the lists were of the server that went
-  jackOutUnbind();
+  jackPortsUnbind();
   jack_client_close(session.jack);
   session.jack = nullptr;
 }
 
-// Lets go of everything the session holds (lists, the JACK watch client)
-// while no handle is open.
+// Lets go of everything the session holds (lists, the JACK client) while no
+// handle is open.
 bool endSession() {
   if (openHandles > 0) return false;
   dropListers();
-  if (session.jack) {
-    jackOutUnbind();
-    jack_client_close(session.jack);
-  }
-  session.jack = nullptr;
+  alsaWatchClose();
+  dropJack();
   session.system = DESKTOP_MIDI_NONE;
+  session.alsa.store(0);
+  session.jackLost.store(0);
   return true;
 }
 
 void closeSessionAtExit() {
   std::lock_guard<std::mutex> guard(tableLock);
-  // Every JACK client goes, so the server forgets us at once and none of our
+  // Our JACK client goes, so the server forgets us at once and none of our
   // semaphores stays behind in /dev/shm. Handles still open (a port code that
   // did not close them) are left as they are.
   try {
@@ -176,28 +186,59 @@ void closeSessionAtExit() {
   }
 }
 
+// Opens our one JACK client (the server calls a second one "Notalumen-01")
+// and activates it, so that it hears ports and the server come and go.
 bool jackAnswers() {
   if (session.jack && !session.jackGone.load()) return true;
   dropJack();
   jack_status_t status;
-  jack_client_t* client = jack_client_open(session.client, JackNoStartServer, &status);
+  jack_client_t* client = jack_client_open(kClientName, JackNoStartServer, &status);
   if (!client) return false;
   session.jackGone.store(0);
-  // The client watches the server (libjack tells it when the server goes
-  // away) and carries the output ports; it is active only while one is open.
-  jack_on_shutdown(client, onJackShutdown, nullptr);
-  jackOutBind(client);
+  jack_on_info_shutdown(client, onJackShutdown, nullptr);
+  jack_set_port_registration_callback(client, onPortRegistration, nullptr);
+  jack_set_client_registration_callback(client, onClientRegistration, nullptr);
+  jackPortsBind(client, onJackIn);
+  if (jack_activate(client) != 0) {
+    jackPortsUnbind();
+    jack_client_close(client);
+    return false;
+  }
+  std::snprintf(session.ownPrefix, sizeof session.ownPrefix, "%s:", jack_get_client_name(client));
   session.jack = client;
+  session.generation.fetch_add(1);
+  if (session.jackLost.exchange(0) || session.lostSaid) {
+    std::fprintf(stderr, "Notalumen: the JACK server answers again as \"%s\"; ports open again by name.\n",
+                 jack_get_client_name(client));
+  }
+  session.lostSaid = 0;
+  session.noneSaid = 0;
   return true;
 }
 
-bool alsaAnswers() {
+bool alsaAnswers(int* error) {
   // RtMidi opens the sequencer through this device; without it (a container,
   // a machine without the snd-seq module) its constructor would throw and print.
   const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  *error = fd < 0 ? errno : 0;
   if (fd < 0) return false;
   ::close(fd);
   return true;
+}
+
+// Says once on standard error why no MIDI system serves.
+void tellNone(bool triedJack, bool triedAlsa, int alsaError) {
+  if (session.noneSaid || session.lostSaid) return;
+  session.noneSaid = 1;
+  const char* server = std::getenv("JACK_DEFAULT_SERVER");
+  std::string why = "Notalumen: no MIDI system answers, MIDI ports cannot open:";
+  if (triedJack) {
+    why += std::string(" no JACK server \"") + (server && *server ? server : "default") +
+           "\" is running (none is started on our behalf);";
+  }
+  if (triedAlsa) why += std::string(" the ALSA sequencer /dev/snd/seq cannot be opened (") + std::strerror(alsaError) + ")";
+  if (!triedJack || !triedAlsa) why += " (NOTALUMEN_MIDI chose one)";
+  std::fprintf(stderr, "%s.\n", why.c_str());
 }
 
 DesktopMidiSystem chooseSystem() {
@@ -206,57 +247,103 @@ DesktopMidiSystem chooseSystem() {
   const bool onlyJack = forced && strcasecmp(forced, "jack") == 0;
   if (!onlyAlsa && jackAnswers()) return DESKTOP_MIDI_JACK;
   dropJack();
-  if (!onlyJack && alsaAnswers()) return DESKTOP_MIDI_ALSA;
+  int alsaError = 0;
+  if (!onlyJack && alsaAnswers(&alsaError)) return DESKTOP_MIDI_ALSA;
+  tellNone(!onlyAlsa, !onlyJack, alsaError);
   return DESKTOP_MIDI_NONE;
 }
 
-// Brings the session up to date. With a handle open the system stays as it is.
+// Whether a handle is open on a device (an input, or an output that is not
+// the mapper): after a server went away those go first.
+bool deviceHandlesOpen() {
+  for (const InSlot& s : inSlots) {
+    if (s.open) return true;
+  }
+  for (const OutSlot& o : outSlots) {
+    if (o.open && !o.mapper) return true;
+  }
+  return false;
+}
+
+// The server went away under our client: the client and its ports are
+// forgotten, the lists are empty, and the program is told so. The ports'
+// owners close their handles when their devices are gone from the lists.
+void loseJack() {
+  std::fprintf(stderr, "Notalumen: the JACK server went away; waiting for it to come back.\n");
+  session.lostSaid = 1;
+  session.jackLost.store(1);
+  session.lastTry = nowMs();
+  dropJack();
+  session.jackGone.store(0);
+}
+
+// While the server is lost and only mapper handles are open: about once a
+// second a new client, which takes the mapper's port up again.
+void retryJack() {
+  if (deviceHandlesOpen()) return;
+  const int64_t now = nowMs();
+  if (now - session.lastTry < 900) return;
+  session.lastTry = now;
+  if (!jackAnswers()) return;
+  if (mapperPort.users > 0 && jackOutOpen(kMapperLane, kMapperPortName, nullptr) != OS_MIDI_OK) {
+    log("MIDI: the mapper's port cannot be registered again.\n");
+  }
+}
+
+// Brings the session up to date. With a handle open the system stays as it
+// is, but for a JACK server that went away.
 void ensureSession() {
   if (!session.hooksSet) {
     session.hooksSet = 1;
-    std::snprintf(session.client, sizeof session.client, "Notalumen-%d", static_cast<int>(::getpid()));
     // libjack writes its complaints (a server that is not there, above all)
     // to standard error; they go to the diagnostics instead.
     jack_set_error_function(onJackMessage);
     jack_set_info_function(onJackMessage);
     std::atexit(closeSessionAtExit);
   }
-  if (openHandles > 0) return;
+  if (session.jack && session.jackGone.load()) loseJack();
+  if (openHandles > 0) {
+    if (session.system == DESKTOP_MIDI_JACK && !session.jack) retryJack();
+    return;
+  }
   const DesktopMidiSystem system = chooseSystem();
   if (system != session.system) {
     dropListers();  // the lists were of the other system
     session.system = system;
+    session.alsa.store(system == DESKTOP_MIDI_ALSA);
+    if (system == DESKTOP_MIDI_ALSA) {
+      alsaWatchOpen(kClientName);
+    } else {
+      alsaWatchClose();
+    }
   }
+  if (system != DESKTOP_MIDI_NONE) session.jackLost.store(0);
 }
 
 bool sessionServes() {
-  return session.system != DESKTOP_MIDI_NONE &&
-         !(session.system == DESKTOP_MIDI_JACK && session.jackGone.load());
+  return session.system == DESKTOP_MIDI_ALSA || (session.system == DESKTOP_MIDI_JACK && session.jack &&
+                                                  !session.jackGone.load());
 }
 
 template <class T>
 T* newConnection(ErrorRecord* errors) {
-  // JACK: each RtMidi object is a client of its own; the server adds "-01",
-  // "-02" ... to our client name for all but the first.
-  std::unique_ptr<T> midi(new T(rtApi(), session.client));
+  // ALSA: each RtMidi object is a sequencer client of its own, all named
+  // "Notalumen".
+  std::unique_ptr<T> midi(new T(RtMidi::LINUX_ALSA, kClientName));
   errors->failed.store(0);
   midi->setErrorCallback(onRtMidiError, errors);
   return midi.release();
 }
 
-// Whether a port (full RtMidi name) is one of ours: its client is ours, also
-// under a suffix the JACK server added.
-bool ownPort(const std::string& port) {
-  const size_t colon = port.find(':');
-  if (colon == std::string::npos) return false;
-  const size_t n = std::strlen(session.client);
-  if (port.compare(0, n, session.client) != 0) return false;
-  if (colon == n) return true;
-  if (port[n] != '-' || colon == n + 1) return false;
-  for (size_t i = n + 1; i < colon; i++) {
-    if (port[i] < '0' || port[i] > '9') return false;
+// Adds a port (full name) to a list when it fits and is not one of ours.
+void listPort(DeviceList* list, const char* port) {
+  const size_t n = std::strlen(port);
+  if (n == 0 || n >= kPortNameBytes || list->count >= kMaxDevices) return;
+  if (session.system == DESKTOP_MIDI_JACK && std::strncmp(port, session.ownPrefix, std::strlen(session.ownPrefix)) == 0) {
+    return;
   }
-  return true;
+  std::memcpy(list->port[list->count], port, n + 1);
+  list->count++;
 }
 
 void takeList(bool input) {
@@ -265,6 +352,14 @@ void takeList(bool input) {
   list->count = 0;
   list->alsa = session.system == DESKTOP_MIDI_ALSA;
   if (!sessionServes()) return;
+  if (session.system == DESKTOP_MIDI_JACK) {
+    // The ports we read from are other clients' outputs, and the other way round.
+    const char** ports =
+        jack_get_ports(session.jack, nullptr, JACK_DEFAULT_MIDI_TYPE, input ? JackPortIsOutput : JackPortIsInput);
+    for (int i = 0; ports && ports[i]; i++) listPort(list, ports[i]);
+    if (ports) jack_free(ports);
+    return;
+  }
   RtMidi* lister;
   if (input) {
     if (!session.inLister) session.inLister = newConnection<RtMidiIn>(&session.listerErrors);
@@ -274,12 +369,7 @@ void takeList(bool input) {
     lister = session.outLister;
   }
   const unsigned ports = lister->getPortCount();
-  for (unsigned i = 0; i < ports && list->count < kMaxDevices; i++) {
-    const std::string port = lister->getPortName(i);
-    if (port.empty() || port.size() >= kPortNameBytes || ownPort(port)) continue;
-    std::memcpy(list->port[list->count], port.c_str(), port.size() + 1);
-    list->count++;
-  }
+  for (unsigned i = 0; i < ports; i++) listPort(list, lister->getPortName(i).c_str());
 }
 
 // Index of a listed port among the ports a new connection sees now.
@@ -374,8 +464,26 @@ int desktopMidiRelease(void) {
   }
 }
 
-// Not told yet: the program looks again while a configured port is closed.
-uint32_t osMidiDeviceGeneration(void) { return 0; }
+// Changed by our JACK client's callbacks (ports and clients that come and go,
+// the server's shutdown). While a lost server is awaited, the window thread's
+// call tries it again about once a second.
+uint32_t osMidiDeviceGeneration(void) {
+  static int64_t lastLook;  // window thread only
+  if ((session.jackGone.load() && session.jack) || (session.jackLost.load() && nowMs() - lastLook >= 1000)) {
+    lastLook = nowMs();
+    std::lock_guard<std::mutex> guard(tableLock);
+    try {
+      ensureSession();
+    } catch (...) {
+      resultOfException();
+    }
+  }
+  if (session.alsa.load()) {
+    std::lock_guard<std::mutex> guard(tableLock);
+    if (session.system == DESKTOP_MIDI_ALSA && alsaWatchHeard()) session.generation.fetch_add(1);
+  }
+  return session.generation.load();
+}
 
 int osMidiInCount(void) { return listCount(true); }
 int osMidiOutCount(void) { return listCount(false); }

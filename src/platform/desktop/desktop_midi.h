@@ -46,7 +46,7 @@ enum DesktopMidiSystem { DESKTOP_MIDI_NONE, DESKTOP_MIDI_ALSA, DESKTOP_MIDI_JACK
 // desktop_midi.cpp.
 DesktopMidiSystem desktopMidiSystem(void);
 // Lets go of the backend's own connections to the MIDI system (the device
-// lists, the client that watches the JACK server) when
+// lists, our JACK client, the ALSA announce watch) when
 // no handle is open; the next call chooses and connects anew. 0, or -1 while
 // handles are open. Runs by itself at exit.
 int desktopMidiRelease(void);

@@ -1,5 +1,5 @@
-// Desktop MIDI inputs: the input services over RtMidi, and the delivery of what
-// an input receives to the caller's callback (short messages, and system-
+// Desktop MIDI inputs: the input services over ports of our JACK client or over
+// RtMidi (ALSA), and the delivery of what an input receives to the caller's callback (short messages, and system-
 // exclusive messages into the queued headers), under the input's lock.
 #include <rtmidi/RtMidi.h>
 
@@ -12,6 +12,7 @@
 #include "support/log.h"
 #include "midi/os_midi.h"
 #include "platform/desktop/desktop_midi_internal.h"
+#include "platform/desktop/jack_ports.h"
 #include "platform/shared/midi_headers.h"
 
 using namespace desktop_midi;
@@ -148,6 +149,15 @@ void onMidiIn(double, std::vector<unsigned char>* message, void* data) {
   deliveringOnMidiThread = 0;
 }
 
+void onJackIn(int lane, const uint8_t* bytes, size_t count) {
+  InSlot* s = &inSlots[lane];
+  std::lock_guard<std::recursive_mutex> guard(s->lock);
+  if (!s->open || s->closing || !s->started) return;
+  deliveringOnMidiThread = 1;
+  deliverBytes(s, bytes, count);
+  deliveringOnMidiThread = 0;
+}
+
 }  // namespace desktop_midi
 
 int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr_t instance) {
@@ -162,17 +172,23 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
     while (k < kInSlots && inSlots[k].open) k++;
     if (k == kInSlots) return OS_MIDI_NOMEM;
     InSlot& s = inSlots[k];
-    std::unique_ptr<RtMidiIn> midi(newConnection<RtMidiIn>(&s.errors));
-    // Everything is wanted: system exclusive, clock and time code, sensing.
-    midi->ignoreTypes(false, false, false);
-    midi->setCallback(onMidiIn, &s);
-    const int live = livePort(midi.get(), inList.port[index]);
-    if (live < 0) return OS_MIDI_BADDEVICEID;
     char portName[32];
-    std::snprintf(portName, sizeof portName, "Notalumen In %d", k + 1);
-    // Messages can arrive from here on; the slot ignores them until started.
-    midi->openPort(static_cast<unsigned>(live), portName);
-    if (s.errors.failed.load()) return resultOf(s.errors.type.load(), true);
+    std::snprintf(portName, sizeof portName, "In %d", k + 1);
+    std::unique_ptr<RtMidiIn> midi;
+    // Messages can arrive from the connection on; the slot ignores them until started.
+    if (session.system == DESKTOP_MIDI_JACK) {
+      const int result = jackInOpen(k, portName, inList.port[index]);
+      if (result != OS_MIDI_OK) return result;
+    } else {
+      midi.reset(newConnection<RtMidiIn>(&s.errors));
+      // Everything is wanted: system exclusive, clock and time code, sensing.
+      midi->ignoreTypes(false, false, false);
+      midi->setCallback(onMidiIn, &s);
+      const int live = livePort(midi.get(), inList.port[index]);
+      if (live < 0) return OS_MIDI_BADDEVICEID;
+      midi->openPort(static_cast<unsigned>(live), portName);
+      if (s.errors.failed.load()) return resultOf(s.errors.type.load(), true);
+    }
     std::lock_guard<std::recursive_mutex> slotGuard(s.lock);
     s.generation = nextGeneration();
     s.open = 1;
@@ -252,6 +268,7 @@ int osMidiInClose(MidiHandle handle) {
   std::lock_guard<std::mutex> guard(tableLock);
   RtMidiIn* gone = nullptr;
   InSlot* closed = nullptr;
+  int lane = -1;
   {
     std::unique_lock<std::recursive_mutex> slotGuard;
   InSlot* s = lockOpenInput(handle, &slotGuard);
@@ -263,9 +280,11 @@ int osMidiInClose(MidiHandle handle) {
     gone = s->midi;
     s->midi = nullptr;
     closed = s;
+    if (!gone) lane = static_cast<int>(s - inSlots);
   }
   try {
-    delete gone;  // joins RtMidi's thread (ALSA) or leaves the JACK graph
+    if (lane >= 0) jackInClose(lane, session.jackGone.load() || !session.jack);
+    delete gone;  // joins RtMidi's thread (ALSA)
   } catch (...) {
     resultOfException();
   }

@@ -14,7 +14,7 @@
 
 #include "midi/os_midi.h"
 #include "platform/desktop/desktop_midi.h"
-#include "platform/desktop/jack_out.h"
+#include "platform/desktop/jack_ports.h"
 
 namespace desktop_midi {
 
@@ -41,14 +41,20 @@ struct DeviceList {
 };
 
 struct Session {
-  DesktopMidiSystem system;   // MIDI system in use
-  jack_client_t* jack;        // our JACK client that watches the server; null off JACK
-  std::atomic<int> jackGone;  // the JACK server shut down under that client
-  RtMidiIn* inLister;         // lists the ports we can read from
-  RtMidiOut* outLister;       // lists the ports we can write to
-  ErrorRecord listerErrors;   // errors of both listers
-  char client[48];            // client name of all our ports: "Notalumen-<pid>"
-  int hooksSet;               // exit hook and JACK message sinks installed
+  DesktopMidiSystem system;             // MIDI system in use
+  jack_client_t* jack;                  // our JACK client, holding all our ports; null off JACK
+  std::atomic<int> jackGone;            // the JACK server shut down under that client
+  std::atomic<int> jackLost;            // it went and we wait for a server to answer again
+  std::atomic<uint32_t> generation;     // changes when ports come or go, or the server does
+  std::atomic<int> alsa;                // the system is ALSA (its announce port is read at each look)
+  int64_t lastTry;                      // monotonic ms of the last attempt to reach a lost server
+  int lostSaid;                         // the loss was told on standard error
+  int noneSaid;                         // that no MIDI system answers was told
+  RtMidiIn* inLister;                   // ALSA: lists the ports we can read from
+  RtMidiOut* outLister;                 // ALSA: lists the ports we can write to
+  ErrorRecord listerErrors;             // errors of both listers
+  char ownPrefix[80];                   // "<our JACK client's name>:", which the server may have suffixed
+  int hooksSet;                         // exit hook and JACK message sinks installed
 };
 
 struct InSlot {
@@ -57,7 +63,7 @@ struct InSlot {
   uint8_t open;                 // a handle is open
   uint8_t closing;              // being closed: nothing more is delivered
   uint8_t started;              // between start and reset: messages are delivered
-  RtMidiIn* midi;               // connection to the device
+  RtMidiIn* midi;               // ALSA: connection to the device; null on JACK (a port of our client)
   MidiInCallback callback;      // the caller's notification callback
   uintptr_t instance;           // the caller's instance value
   int64_t startMs;              // monotonic milliseconds at the start
@@ -74,7 +80,7 @@ struct OutSlot {
   uint8_t open;           // a handle is open
   uint8_t mapper;         // the handle is on the MIDI mapper port
   RtMidiOut* midi;        // ALSA: own connection to the device
-  int8_t lane;            // JACK: the jack_out lane that carries the sends; -1 on ALSA
+  int8_t lane;            // JACK: the jack_ports lane that carries the sends; -1 on ALSA
   MidiSplitter splitter;  // the outgoing byte stream
   uint8_t wordStatus;     // status that a short word without status continues
   ErrorRecord errors;     // errors RtMidi reported for the own connection
@@ -82,13 +88,14 @@ struct OutSlot {
 
 struct MapperPort {
   std::mutex lock;     // one send at a time through the shared port
-  RtMidiOut* midi;     // ALSA: connection that holds the port "Notalumen Out" while users > 0
+  RtMidiOut* midi;     // ALSA: connection that holds the mapper's port while users > 0
   int users;           // mapper handles open (under tableLock)
   ErrorRecord errors;  // errors RtMidi reported for the port
 };
 
-constexpr int kMapperLane = kOutSlots;  // jack_out lane of the mapper's port
+constexpr int kMapperLane = kOutSlots;  // jack_ports lane of the mapper's port
 static_assert(kOutSlots + 1 <= kJackOutLanes, "a lane for every output and the mapper");
+static_assert(static_cast<int>(kInSlots) <= static_cast<int>(kJackInLanes), "a lane for every input");
 
 extern std::mutex tableLock;  // open, close, lists and the session; never taken on a send
 extern Session session;
@@ -100,6 +107,7 @@ extern MapperPort mapperPort;
 extern uint32_t lastGeneration;
 extern int openHandles;  // input and output handles open (under tableLock)
 extern thread_local int deliveringOnMidiThread;  // inside a notification made on RtMidi's thread
+extern const char kClientName[];      // our JACK client's and ALSA clients' name
 extern const char kMapperPortName[];  // the mapper port's name
 
 int64_t nowMs();
@@ -127,5 +135,7 @@ T* newConnection(ErrorRecord* errors);
 void releaseOutput(RtMidiOut** midi);
 // Input callback that RtMidi calls for every message of an open input.
 void onMidiIn(double, std::vector<unsigned char>* message, void* data);
+// The same for an event of the JACK input port on lane (= input slot) lane.
+void onJackIn(int lane, const uint8_t* bytes, size_t count);
 
 }  // namespace desktop_midi

@@ -1,5 +1,5 @@
 // Desktop MIDI outputs: the output services over RtMidi (ALSA) or the queues
-// of jack_out.cpp (JACK), one lock per output held through each send.
+// of jack_ports.cpp (JACK), one lock per output held through each send.
 #include <rtmidi/RtMidi.h>
 
 #include <cassert>
@@ -9,7 +9,7 @@
 #include "support/log.h"
 #include "midi/os_midi.h"
 #include "platform/desktop/desktop_midi_internal.h"
-#include "platform/desktop/jack_out.h"
+#include "platform/desktop/jack_ports.h"
 #include "platform/shared/midi_headers.h"
 
 using namespace desktop_midi;
@@ -111,7 +111,7 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
     OutSlot& o = outSlots[k];
     const bool jack = session.system == DESKTOP_MIDI_JACK;
     char portName[32];
-    std::snprintf(portName, sizeof portName, "Notalumen Out %d", k + 1);
+    std::snprintf(portName, sizeof portName, "Out %d", k + 1);
     if (index == kMidiMapper && mapperPort.users > 0) {
       // One port for all mapper handles: other programs connect to one name.
     } else if (jack) {
@@ -248,7 +248,7 @@ int osMidiOutClose(MidiHandle handle) {
   try {
     const bool last = !mapper || --mapperPort.users == 0;
     if (last && lane >= 0) {
-      jackOutClose(lane, session.jackGone.load());
+      jackOutClose(lane, session.jackGone.load() || !session.jack);
     } else if (last) {
       releaseOutput(mapper ? &mapperPort.midi : &closed->midi);
     }

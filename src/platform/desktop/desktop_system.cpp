@@ -99,6 +99,8 @@ int osUserFilesDirectory(char* narrow, char16_t* wide, int size) {
   return n;
 }
 
+void osTellUser(const char* line) { std::fprintf(stderr, "Notalumen: %s\n", line); }
+
 void osShowUsage(void) {
   std::string own = programFile(nullptr);
   own.erase(own.rfind('/') + 1);

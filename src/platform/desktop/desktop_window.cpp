@@ -364,7 +364,12 @@ int osRegisterWindowClass(OsWindowProc procedure) {
     // take the file's name).
     ::setenv("SDL_VIDEO_X11_WMCLASS", NOTALUMEN_WINDOW_CLASS, 0);
     ::setenv("SDL_VIDEO_WAYLAND_WMCLASS", NOTALUMEN_WINDOW_CLASS, 0);
-    if (!startVideo()) return -1;
+    if (!startVideo()) {
+      // The program goes on without a window (a /list needs none) and ends
+      // with exit code 1 at its main loop.
+      std::fprintf(stderr, "Notalumen: no display: the keyboard window cannot open (%s).\n", SDL_GetError());
+      return -1;
+    }
     // Every X event also as an SDL event (which the translation ignores): X
     // traffic that SDL acts on only later (a focus change, 200 ms on) keeps
     // the window thread from the idle wait in the meantime.

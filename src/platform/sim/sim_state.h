@@ -29,6 +29,7 @@ struct SimState {
   std::vector<Box> boxes;           // message boxes shown
   std::string userDir;              // per-user directory for the files; "" = none
   int usageShown = 0;               // osShowUsage calls
+  std::vector<std::string> told;    // lines osTellUser gave the user
 };
 
 extern SimState simState;

@@ -108,6 +108,8 @@ int osUserFilesDirectory(char* narrow, char16_t* wide, int size) {
 
 void osShowUsage(void) { simState.usageShown++; }
 
+void osTellUser(const char* line) { simState.told.push_back(line); }
+
 int osMessageBox(const char* text, const char* caption, unsigned flags) {
   simState.boxes.push_back({text, caption, flags});
   if (simState.boxAnswers.empty()) return OS_IDOK;

@@ -29,6 +29,7 @@ unsigned osVersion(void) { return static_cast<unsigned>(GetVersion()); }
 // The files lie beside the program, and help goes only to the diagnostics.
 int osUserFilesDirectory(char* narrow, char16_t* wide, int size) { return 0; }
 void osShowUsage(void) {}
+void osTellUser(const char*) {}
 
 namespace {
 

@@ -1,7 +1,8 @@
-// MIDI outputs on JACK through the backend's own client (see jack_out.h).
+// The ports of the backend's one JACK client (see jack_ports.h).
 //
-// Why not RtMidi's JACK output: it keeps a 16 KiB ring per output and, when the
-// ring is full, spins until the output's process callback has emptied it. Our
+// Why not RtMidi's JACK ports: each would be a client of its own, so the
+// program's ports would not share one stable client name. And its output
+// keeps a 16 KiB ring per output and, when the ring is full, spins until the output's process callback has emptied it. Our
 // sends come from the input's notification, which on JACK runs inside another
 // client's process callback: the spin holds up the whole graph cycle, the
 // output never gets its turn, and the server throws the waiting client out
@@ -9,7 +10,7 @@
 // drops whatever its process callback cannot fit into the cycle's port buffer.
 // Here each port has a queue of its own; the process callback takes from it
 // only what the buffer holds and leaves the rest for the next cycle.
-#include "platform/desktop/jack_out.h"
+#include "platform/desktop/jack_ports.h"
 
 #include <jack/midiport.h>
 #include <time.h>
@@ -39,10 +40,17 @@ struct Lane {
   size_t largest;                  // longest message an empty port buffer takes
 };
 
+// One input port; the process callback reads it while port is set.
+struct InLane {
+  std::atomic<jack_port_t*> port;  // registered port the process callback reads; null: none
+  jack_port_t* registered;         // port as registered (table lock)
+};
+
 jack_client_t* client;                // bound client; null: none
-int lanesOpen;                        // lanes with a registered port
+JackInDelivery delivery;              // where input events go
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
 Lane lanes[kJackOutLanes];
+InLane inLanes[kJackInLanes];
 
 void sleepMs(int ms) {
   timespec t = {0, static_cast<long>(ms) * 1000000};
@@ -94,7 +102,21 @@ void serve(Lane* lane, jack_nframes_t frames) {
   lane->tail.store(tail, std::memory_order_release);
 }
 
+// Hands every event of an input port to the delivery, whole and in order.
+void read(int index, jack_nframes_t frames) {
+  jack_port_t* port = inLanes[index].port.load(std::memory_order_acquire);
+  if (!port) return;
+  void* buffer = jack_port_get_buffer(port, frames);
+  const uint32_t count = jack_midi_get_event_count(buffer);
+  for (uint32_t i = 0; i < count; i++) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) delivery(index, event.buffer, event.size);
+  }
+}
+
+// Inputs first: what they route to our outputs goes out in the same cycle.
 int process(jack_nframes_t frames, void*) {
+  for (int i = 0; i < kJackInLanes; i++) read(i, frames);
   for (Lane& lane : lanes) serve(&lane, frames);
   cycles.fetch_add(1, std::memory_order_release);
   return 0;
@@ -112,20 +134,23 @@ bool waitCycles(uint32_t count, int patienceMs) {
 
 }  // namespace
 
-void jackOutBind(jack_client_t* c) {
-  assert(lanesOpen == 0);
+void jackPortsBind(jack_client_t* c, JackInDelivery deliver) {
   client = c;
+  delivery = deliver;
   jack_set_process_callback(client, process, nullptr);
 }
 
-void jackOutUnbind(void) {
+void jackPortsUnbind(void) {
   // The ports go with the client; the lanes start empty at the next bind.
   for (Lane& lane : lanes) {
     lane.port.store(nullptr, std::memory_order_release);
     lane.registered = nullptr;
     lane.tail.store(lane.head.load());
   }
-  lanesOpen = 0;
+  for (InLane& lane : inLanes) {
+    lane.port.store(nullptr, std::memory_order_release);
+    lane.registered = nullptr;
+  }
   client = nullptr;
 }
 
@@ -140,17 +165,11 @@ int jackOutOpen(int index, const char* name, const char* device) {
   }
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (!port) return OS_MIDI_NOMEM;
-  // The client is active while any lane is open.
-  if (lanesOpen == 0 && jack_activate(client) != 0) {
-    jack_port_unregister(client, port);
-    return OS_MIDI_NODRIVER;
-  }
-  // Connecting needs the client active. EEXIST: connected already.
+  // The client is active from its start. EEXIST: connected already.
   if (device) {
     const int connected = jack_connect(client, jack_port_name(port), device);
     if (connected != 0 && connected != EEXIST) {
       jack_port_unregister(client, port);
-      if (lanesOpen == 0) jack_deactivate(client);
       return OS_MIDI_ALLOCATED;
     }
   }
@@ -159,7 +178,6 @@ int jackOutOpen(int index, const char* name, const char* device) {
   const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
   lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
   lane.registered = port;
-  lanesOpen++;
   lane.port.store(port, std::memory_order_release);
   return OS_MIDI_OK;
 }
@@ -213,5 +231,35 @@ void jackOutClose(int index, int serverGone) {
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
-  if (--lanesOpen == 0 && !serverGone) jack_deactivate(client);
+}
+
+int jackInOpen(int index, const char* name, const char* device) {
+  assert(index >= 0 && index < kJackInLanes && client && device);
+  InLane& lane = inLanes[index];
+  assert(!lane.registered);
+  if (!jack_port_by_name(client, device)) return OS_MIDI_BADDEVICEID;  // gone since the list
+  jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  if (!port) return OS_MIDI_NOMEM;
+  lane.registered = port;
+  lane.port.store(port, std::memory_order_release);
+  const int connected = jack_connect(client, device, jack_port_name(port));
+  if (connected != 0 && connected != EEXIST) {
+    jackInClose(index, 0);
+    return OS_MIDI_ALLOCATED;
+  }
+  return OS_MIDI_OK;
+}
+
+void jackInClose(int index, int serverGone) {
+  assert(index >= 0 && index < kJackInLanes);
+  InLane& lane = inLanes[index];
+  if (!lane.registered) return;  // never opened, or the client went (unbind)
+  lane.port.store(nullptr, std::memory_order_release);
+  if (!serverGone) {
+    // Nothing more comes in; a cycle under way lets go of the port first.
+    jack_port_disconnect(client, lane.registered);
+    waitCycles(2, kJackOutWaitMs);
+    jack_port_unregister(client, lane.registered);
+  }
+  lane.registered = nullptr;
 }
