@@ -434,6 +434,10 @@ void osValidateWindow(OsWindow window) {
   if (isWindowLocked(window)) m.needsPaint = false;
 }
 
+// A fill on the client area takes the machine's lock; one copy of a key's box
+// takes it once.
+int osWindowPrefersCopies(void) { return 1; }
+
 // A range that changes shows the bar when it is not empty and hides it when it
 // is (the position is kept within the range); the same range again changes
 // nothing, so a bar hidden by osShowScrollBar stays hidden.
