@@ -114,6 +114,14 @@ void paint(KeyPainter& p, int x1, int y1, int x2, int y2, Rgb c) {
   if (y2 > p.y2) p.y2 = y2;
 }
 
+// Whether a key whose picture lies in x1..x2, y1..y2 (inclusive) may be
+// painted as overlapping blocks instead of its outline lines: only the back
+// buffer sees the fills when the window gets the key's box copied, and only
+// the final picture of the key, the same either way, reaches the window.
+bool asBlocks(const KeyPainter& p, int x1, int y1, int x2, int y2, int M) {
+  return p.copy && M >= 1 && x1 >= 0 && y1 >= 0 && x2 < backBufferWidth && y2 < backBufferHeight;
+}
+
 // The key's box to the window, shifted by the scroll offsets: one copy.
 void finishKey(const KeyPainter& p) {
   if (!p.copy || p.x1 > p.x2) return;
@@ -156,6 +164,13 @@ int drawKeyLocked(int channel, int note, int look) {
   if (black) {
     int x0 = X(form.a);
     int x1 = X(form.a + 8);
+    if (asBlocks(p, x0, T, x1, T + 3 * M, M)) {
+      // The same picture in two fills: the outline's box black, the interior.
+      paint(p, x0, T, x1, T + 3 * M, kBlack);
+      paint(p, x0 + 1, T + 1, x1 - 1, T + 3 * M - 1, colour);
+      finishKey(p);
+      return 0;
+    }
     hl(x0, x1, T, kBlack);
     vl(x0, T, T + 3 * M, kBlack);
     vl(x1, T, T + 3 * M, kBlack);
@@ -170,6 +185,19 @@ int drawKeyLocked(int channel, int note, int look) {
   int l0 = X(form.c);
   int l1 = X(form.d);
   int bottom = T + 5 * M - (look == kLookOff ? 0 : pressDepth);
+  if (l0 <= u0 && u1 <= l1 && asBlocks(p, l0, T, l1, T + 5 * M - 1, M)) {
+    // The same picture in fewer fills: the upper part's box and the lower
+    // part's box black (outline, ledges, bottom edge and the strip below a
+    // pressed key), then the two interiors. The last row, T + 5M, which may
+    // lie below the back buffer, is black in every look.
+    paint(p, u0, T, u1, T + 3 * M, kBlack);
+    paint(p, l0, T + 3 * M, l1, T + 5 * M - 1, kBlack);
+    paint(p, l0, T + 5 * M, l1, T + 5 * M, kBlack);
+    paint(p, u0 + 1, T + 1, u1 - 1, T + 3 * M, colour);
+    paint(p, l0 + 1, T + 3 * M + 1, l1 - 1, bottom - 1, colour);
+    finishKey(p);
+    return 0;
+  }
   hl(u0, u1, T, kBlack);
   vl(u0, T, T + 3 * M, kBlack);
   vl(u1, T, T + 3 * M, kBlack);
