@@ -173,6 +173,46 @@ TEST_F(Drawing, MagXTwoDoublesEveryPosition) {
             (std::vector<uint32_t>{kWhiteOn, kBlackPixel, kWhiteOff}));
 }
 
+// Where the platform prefers copies, a key reaches the window as one copy of
+// its box and the back buffer gets fewer, overlapping fills; both surfaces
+// must end up exactly as with every fill made on both (the Windows program's
+// way), for every key form and look, in two columns, the view scrolled.
+TEST_F(Drawing, KeysCopiedToTheWindowLookAsTheirFillsOnBothSurfaces) {
+  auto picture = [](bool copies) {
+    simWindowCopies(copies);
+    NoteMin = 26;  // first key D, last key A: the end-key forms
+    NoteMax = 69;
+    setColumns({0, 9});
+    openKeyboard();
+    scrollX = 3;  // as a scroll bar sets it: the window shows the buffer from (3, 2)
+    scrollY = 2;
+    simPostMessage(OS_WM_PAINT, 0, 0);
+    pump();
+    fillRect(0, 0, 400, 110, 1, 2, 3);  // no pixel is black or a key's colour before it is drawn
+    for (int note = 26; note <= 69; note++) drawKey(note % 2 == 0 ? 0 : 9, note, kLookOn);
+    for (int note = 26; note <= 69; note += 2) drawKey(0, note, kLookSustained);
+    for (int note = 27; note <= 69; note += 3) drawKey(9, note, kLookOff);
+    for (int note = 26; note <= 69; note += 5) drawKey(9, note, kLookSustained);
+    std::vector<uint32_t> pixels = snapshot();
+    // The client pixels that show the back buffer.
+    int cw = 0, ch = 0, bw = 0, bh = 0;
+    simClientSize(&cw, &ch);
+    bufferSize(&bw, &bh);
+    for (int y = 0; y < ch && y + 2 < bh; y++) {
+      for (int x = 0; x < cw && x + 3 < bw; x++) pixels.push_back(client(x, y));
+    }
+    destroyKeyboardWindow();
+    resetKeyboardDisplay();
+    return pixels;
+  };
+  const std::vector<uint32_t> filled = picture(false);
+  const std::vector<uint32_t> copied = picture(true);
+  ASSERT_EQ(filled.size(), copied.size());
+  size_t differ = 0;
+  for (size_t i = 0; i < filled.size(); i++) differ += filled[i] != copied[i];
+  EXPECT_EQ(differ, 0u);
+}
+
 TEST_F(Drawing, FillRectBoundsAreInclusive) {
   openKeyboard();
   fillRect(10, 5, 10, 5, 1, 2, 3);

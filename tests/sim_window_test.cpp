@@ -155,6 +155,34 @@ TEST_F(SimWindowTest, CopyKeepsInsideBothSurfacesAndMayOverlap) {
   EXPECT_EQ(pixelsAt(src, {{1, 1}, {3, 3}, {2, 3}}), (Pixels{0x000000, 0x000202, 0x000102}));
 }
 
+// A narrow block between two surfaces is copied in blocks of several pixels
+// whose last block overlaps the one before: every width and offset must land
+// exactly its block.
+TEST_F(SimWindowTest, CopyOfEveryWidthLandsExactlyItsBlock) {
+  enum { kW = 48, kH = 5 };
+  OsSurface src = osCreateOffscreen(0, kW, kH);
+  OsSurface dst = osCreateOffscreen(0, kW, kH);
+  ASSERT_NE(src, 0);
+  ASSERT_NE(dst, 0);
+  for (int y = 0; y < kH; y++) {
+    for (int x = 0; x < kW; x++) fill(src, {x, y, x + 1, y + 1}, static_cast<uint32_t>(x << 8 | y | 0x100000));
+  }
+  for (int width = 1; width <= 20; width++) {
+    for (int left : {0, 1, 3, kW - width}) {
+      const int from = kW - width - left;
+      fill(dst, {0, 0, kW, kH}, 0x010203);
+      osCopyBlock(dst, left, 1, width, kH - 2, src, from, 0);
+      for (int y = 0; y < kH; y++) {
+        for (int x = 0; x < kW; x++) {
+          const bool inside = x >= left && x < left + width && y >= 1 && y < kH - 1;
+          const uint32_t want = inside ? static_cast<uint32_t>((x - left + from) << 8 | (y - 1) | 0x100000) : 0x010203u;
+          ASSERT_EQ(simSurfacePixel(dst, x, y), want) << "width " << width << " to " << left << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(SimWindowTest, OffscreenSurfacesAreCountedAndImpossibleOnesRefused) {
   OsSurface a = osCreateOffscreen(0, 5, 5);
   EXPECT_NE(a, 0);

@@ -1,7 +1,9 @@
 // Key drawing: every key is built from rectangle fills that go to the back
 // buffer and, shifted by the scroll offsets, straight to the window, so a key
-// change shows at once and the back buffer keeps the whole picture. Nothing
-// here allocates: drawing runs for every note on the MIDI callback thread.
+// change shows at once and the back buffer keeps the whole picture. Where the
+// platform copies a block for less than the fills cost, a key reaches the
+// window as one copy of its box instead. Nothing here allocates: drawing runs
+// for every note on the MIDI callback thread.
 #include "display/drawing.h"
 
 #include <cassert>
@@ -56,21 +58,76 @@ bool isBlack(int n) { return n == 1 || n == 3 || n == 6 || n == 8 || n == 10; }
 
 // The fill itself; the caller holds displayLock. Surfaces that are not there
 // (no window yet, or being torn down) are skipped.
-void fill(int x1, int y1, int x2, int y2, Rgb c) {
-  if (backBuffer != 0) {
-    OsRect r = {x1, y1, x2 + 1, y2 + 1};
-    osFillRect(backBuffer, &r, c.r, c.g, c.b);
-  }
-  if (windowSurface != 0) {
-    int sx = scrollX;
-    int sy = scrollY;
-    OsRect r = {x1 - sx, y1 - sy, x2 + 1 - sx, y2 + 1 - sy};
-    osFillRect(windowSurface, &r, c.r, c.g, c.b);
-  }
+void fillBack(int x1, int y1, int x2, int y2, Rgb c) {
+  if (backBuffer == 0) return;
+  OsRect r = {x1, y1, x2 + 1, y2 + 1};
+  osFillRect(backBuffer, &r, c.r, c.g, c.b);
 }
 
-void hl(int x1, int x2, int y, Rgb c) { fill(x1, y, x2, y, c); }
-void vl(int x, int y1, int y2, Rgb c) { fill(x, y1, x, y2, c); }
+void fillWindow(int x1, int y1, int x2, int y2, Rgb c) {
+  if (windowSurface == 0) return;
+  int sx = scrollX;
+  int sy = scrollY;
+  OsRect r = {x1 - sx, y1 - sy, x2 + 1 - sx, y2 + 1 - sy};
+  osFillRect(windowSurface, &r, c.r, c.g, c.b);
+}
+
+void fill(int x1, int y1, int x2, int y2, Rgb c) {
+  fillBack(x1, y1, x2, y2, c);
+  fillWindow(x1, y1, x2, y2, c);
+}
+
+// Where one key's fills go. With copy set, a fill that lies inside the back
+// buffer goes there alone and widens the box that is copied to the window
+// once the key is done; any other fill goes to both surfaces as it is, so
+// what the window shows is the same either way.
+struct KeyPainter {
+  bool copy;  // the window gets the box copied instead of the fills
+  int x1;     // box of the fills kept for the copy (inclusive; empty while x1 > x2)
+  int y1;
+  int x2;
+  int y2;
+};
+
+KeyPainter startKey(void) {
+  KeyPainter p = {false, 0, 0, -1, -1};
+  p.copy = backBuffer != 0 && windowSurface != 0 && osWindowPrefersCopies() != 0;
+  return p;
+}
+
+void paint(KeyPainter& p, int x1, int y1, int x2, int y2, Rgb c) {
+  if (!p.copy || x1 > x2 || y1 > y2 || x1 < 0 || y1 < 0 || x2 >= backBufferWidth || y2 >= backBufferHeight) {
+    fill(x1, y1, x2, y2, c);
+    return;
+  }
+  fillBack(x1, y1, x2, y2, c);
+  if (p.x1 > p.x2) {
+    p.x1 = x1;
+    p.y1 = y1;
+    p.x2 = x2;
+    p.y2 = y2;
+    return;
+  }
+  if (x1 < p.x1) p.x1 = x1;
+  if (y1 < p.y1) p.y1 = y1;
+  if (x2 > p.x2) p.x2 = x2;
+  if (y2 > p.y2) p.y2 = y2;
+}
+
+// Whether a key whose picture lies in x1..x2, y1..y2 (inclusive) may be
+// painted as overlapping blocks instead of its outline lines: only the back
+// buffer sees the fills when the window gets the key's box copied, and only
+// the final picture of the key, the same either way, reaches the window.
+bool asBlocks(const KeyPainter& p, int x1, int y1, int x2, int y2, int M) {
+  return p.copy && M >= 1 && x1 >= 0 && y1 >= 0 && x2 < backBufferWidth && y2 < backBufferHeight;
+}
+
+// The key's box to the window, shifted by the scroll offsets: one copy.
+void finishKey(const KeyPainter& p) {
+  if (!p.copy || p.x1 > p.x2) return;
+  osCopyBlock(windowSurface, p.x1 - scrollX, p.y1 - scrollY, p.x2 - p.x1 + 1, p.y2 - p.y1 + 1, backBuffer, p.x1,
+              p.y1);
+}
 
 // drawKey with displayLock held.
 int drawKeyLocked(int channel, int note, int look) {
@@ -101,14 +158,25 @@ int drawKeyLocked(int channel, int note, int look) {
   auto X = [&](int u) { return (base + u) * mx - gxleft; };
   int M = unitY();
 
+  KeyPainter p = startKey();
+  auto hl = [&p](int x1, int x2, int y, Rgb c) { paint(p, x1, y, x2, y, c); };
+  auto vl = [&p](int x, int y1, int y2, Rgb c) { paint(p, x, y1, x, y2, c); };
   if (black) {
     int x0 = X(form.a);
     int x1 = X(form.a + 8);
+    if (asBlocks(p, x0, T, x1, T + 3 * M, M)) {
+      // The same picture in two fills: the outline's box black, the interior.
+      paint(p, x0, T, x1, T + 3 * M, kBlack);
+      paint(p, x0 + 1, T + 1, x1 - 1, T + 3 * M - 1, colour);
+      finishKey(p);
+      return 0;
+    }
     hl(x0, x1, T, kBlack);
     vl(x0, T, T + 3 * M, kBlack);
     vl(x1, T, T + 3 * M, kBlack);
-    fill(x0 + 1, T + 1, x1 - 1, T + 3 * M - 1, colour);
+    paint(p, x0 + 1, T + 1, x1 - 1, T + 3 * M - 1, colour);
     hl(x0, x1, T + 3 * M, kBlack);
+    finishKey(p);
     return 0;
   }
 
@@ -117,17 +185,31 @@ int drawKeyLocked(int channel, int note, int look) {
   int l0 = X(form.c);
   int l1 = X(form.d);
   int bottom = T + 5 * M - (look == kLookOff ? 0 : pressDepth);
+  if (l0 <= u0 && u1 <= l1 && asBlocks(p, l0, T, l1, T + 5 * M - 1, M)) {
+    // The same picture in fewer fills: the upper part's box and the lower
+    // part's box black (outline, ledges, bottom edge and the strip below a
+    // pressed key), then the two interiors. The last row, T + 5M, which may
+    // lie below the back buffer, is black in every look.
+    paint(p, u0, T, u1, T + 3 * M, kBlack);
+    paint(p, l0, T + 3 * M, l1, T + 5 * M - 1, kBlack);
+    paint(p, l0, T + 5 * M, l1, T + 5 * M, kBlack);
+    paint(p, u0 + 1, T + 1, u1 - 1, T + 3 * M, colour);
+    paint(p, l0 + 1, T + 3 * M + 1, l1 - 1, bottom - 1, colour);
+    finishKey(p);
+    return 0;
+  }
   hl(u0, u1, T, kBlack);
   vl(u0, T, T + 3 * M, kBlack);
   vl(u1, T, T + 3 * M, kBlack);
-  fill(u0 + 1, T + 1, u1 - 1, T + 3 * M, colour);
+  paint(p, u0 + 1, T + 1, u1 - 1, T + 3 * M, colour);
   if (l0 < u0) hl(l0, u0, T + 3 * M, kBlack);
   if (u1 < l1) hl(u1, l1, T + 3 * M, kBlack);
   vl(l0, T + 3 * M, bottom, kBlack);
   vl(l1, T + 3 * M, bottom, kBlack);
-  fill(l0 + 1, T + 3 * M + 1, l1 - 1, bottom - 1, colour);
+  paint(p, l0 + 1, T + 3 * M + 1, l1 - 1, bottom - 1, colour);
   hl(l0, l1, bottom, kBlack);
-  if (look != kLookOff) fill(l0, bottom, l1, T + 5 * M, kBlack);
+  if (look != kLookOff) paint(p, l0, bottom, l1, T + 5 * M, kBlack);
+  finishKey(p);
   return 0;
 }
 

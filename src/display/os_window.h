@@ -102,6 +102,10 @@ void osFillRect(OsSurface surface, const OsRect* rect, uint8_t r, uint8_t g, uin
 // Copies a w x h block from source (sx, sy) to destination (dx, dy), clipped.
 void osCopyBlock(OsSurface destination, int dx, int dy, int w, int h, OsSurface source, int sx, int sy);
 void osValidateWindow(OsWindow window);  // the whole client area needs no paint
+// 1 when a drawn key reaches the window for less as one block copy of its box
+// from the back buffer (osCopyBlock) than as each of its fills repeated on the
+// window surface; 0 when every fill goes to both surfaces.
+int osWindowPrefersCopies(void);
 
 // The window's own scroll bars; a range 0..0 hides a bar.
 void osSetScrollRange(OsWindow window, int bar, int maximum, int redraw);

@@ -45,6 +45,8 @@ int fitHeight;
 OsWindow keyboardWindow;
 OsSurface windowSurface;
 OsSurface backBuffer;
+int backBufferWidth;
+int backBufferHeight;
 
 uint8_t shiftHeld;
 uint8_t ctrlHeld;
@@ -68,6 +70,8 @@ void rebuildBackBuffer(int width, int height) {
   windowState = 1;
   if (backBuffer != 0) osDestroyOffscreen(backBuffer);
   backBuffer = osCreateOffscreen(windowSurface, width, height);
+  backBufferWidth = backBuffer != 0 ? width : 0;
+  backBufferHeight = backBuffer != 0 ? height : 0;
   windowState = -1;
   keyboardWidth = width;
   keyboardHeight = height;
@@ -251,6 +255,8 @@ int createKeyboardWindow(int width, int height, const char* title) {
     windowEverOpened = true;
     windowSurface = surface;
     backBuffer = buffer;
+    backBufferWidth = buffer != 0 ? width : 0;
+    backBufferHeight = buffer != 0 ? height + 32 : 0;
   }
   osFlushConsoleInput();
   return 0;
@@ -309,6 +315,7 @@ int destroyKeyboardWindow(void) {
     keyboardWindow = 0;
     windowSurface = 0;
     backBuffer = 0;
+    backBufferWidth = backBufferHeight = 0;
   }
   osAcceptDroppedFiles(window, 0);
   if (buffer != 0) osDestroyOffscreen(buffer);
@@ -434,6 +441,7 @@ void resetKeyboardDisplay(void) {
     keyboardWindow = 0;
     windowSurface = 0;
     backBuffer = 0;
+    backBufferWidth = backBufferHeight = 0;
     windowThread = std::thread::id();
   }
   windowState = 0;

@@ -24,6 +24,8 @@ extern int fitHeight;                    // outer window height likewise
 extern OsWindow keyboardWindow;  // the window; 0 = none
 extern OsSurface windowSurface;  // the client area's surface
 extern OsSurface backBuffer;     // the keyboard picture
+extern int backBufferWidth;      // its size in pixels (0 x 0 without one)
+extern int backBufferHeight;
 
 // Window thread only.
 extern uint8_t shiftHeld;        // 255 while Shift is down

@@ -12,11 +12,17 @@
 //
 // Pixels. The client area is a CPU buffer of 0xRRGGBB pixels. Fills and
 // copies write it under pixelLock (the program serialises its own drawing;
-// the lock only keeps the window thread's upload consistent) and raise the
-// needsPresent flag; the window thread uploads the buffer into a streaming
-// texture, draws the scroll bars and presents whenever the flag is up at the
-// end of a dispatch. So a key drawn on the MIDI thread reaches the screen
-// through the window thread with the same look, a few milliseconds later.
+// the lock only keeps the window thread's upload consistent), widen the band
+// of rows drawn since the last presentation and raise the needsPresent flag.
+// The window thread presents at the end of a dispatch while the flag is up:
+// it uploads only the drawn rows into a streaming texture and copies only
+// those to the window; anything else that changes the picture (a size, the
+// scroll bars, an exposure) makes the next presentation redo the whole
+// window. So a key drawn on the MIDI thread reaches the screen through the
+// window thread with the same look, within a frame of the display: while
+// the only work is a picture drawn by another thread, the main loop's pause
+// lasts until a frame has passed since the last presentation (see Idle), so
+// a flood is presented about 60 times a second, not at every pass.
 //
 // Geometry. SDL sizes a window by its client area and leaves the frame to the
 // window manager, which we cannot measure reliably (X11 reports it late, if at
@@ -38,7 +44,10 @@
 // SDL event queued, or another thread posting a message, drawing (the picture
 // to present), asking for a title, z-order or move, or destroying the window
 // (each wakes it through wakeFd); at most kIdleLongest. Anything that arrives
-// is handled at once instead of at the next 4 ms pass. Other pauses, and all
+// is handled at once instead of at the next 4 ms pass. Such a pause whose
+// only work is a picture that another thread drew lasts, in the same way,
+// until a frame (framePeriod, from the display's refresh rate) has passed
+// since the last presentation. Other pauses are as long as asked.
 #include <SDL.h>
 #include <sys/eventfd.h>
 #include <termios.h>
@@ -65,6 +74,9 @@ std::mutex pixelLock;               // guards client and clientSurface
 PixelBuffer client{};               // the client area's pixels
 intptr_t clientSurface = 0;         // window surface handle handed out; 0 none
 std::atomic<bool> needsPresent{false};  // the screen is behind the pixels or the bars
+std::atomic<bool> presentWhole{true};   // more than client rows changed: the next presentation redoes everything
+int dirtyTop = 0;                       // client rows drawn since the last presentation (under pixelLock)
+int dirtyBottom = 0;
 
 std::atomic<bool> idleWaiting{false};   // the window thread waits for work and wants waking
 std::atomic<int> wakeFd{-1};            // eventfd that wakes it; -1 until the first window
@@ -86,9 +98,7 @@ void wakeWindowThread() {
 
 // The picture changed: the window thread presents it at its next dispatch.
 void markPresent() {
-  // Most calls find the flag set already (a flood marks every fill): reading
-  // first keeps them from writing the line the window thread clears.
-  if (needsPresent.load(std::memory_order_acquire)) return;
+  presentWhole.store(true);
   if (!needsPresent.exchange(true)) wakeWindowThread();
 }
 
@@ -187,49 +197,6 @@ void clientChanged(OsWindow window) {
     invalidateLocked();
   }
   sendMessage(window, OS_WM_SIZE, maximized ? kSizeMaximized : kSizeRestored, packPoint(w, h));
-}
-// ---- Presenting (window thread).
-
-void present() {
-  if (screen.renderer == nullptr) return;
-  if (!needsPresent.exchange(false)) return;
-  int cw, ch;
-  {
-    std::lock_guard<std::mutex> hold(pixelLock);
-    cw = client.width;
-    ch = client.height;
-    if (cw > 0 && ch > 0) {
-      if (screen.texture == nullptr || cw > screen.textureWidth || ch > screen.textureHeight) {
-        // Grown past the texture: a new one with room to spare, so that a
-        // user dragging an edge does not make one per step.
-        if (screen.texture != nullptr) SDL_DestroyTexture(screen.texture);
-        screen.textureWidth = std::max(cw, screen.textureWidth) + 64;
-        screen.textureHeight = std::max(ch, screen.textureHeight) + 64;
-        screen.texture = SDL_CreateTexture(screen.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                           screen.textureWidth, screen.textureHeight);
-        if (screen.texture == nullptr) screen.textureWidth = screen.textureHeight = 0;
-      }
-      SDL_Rect r = {0, 0, cw, ch};
-      // RGB888 is 0x00RRGGBB in a 32-bit word: our pixels as they are.
-      if (screen.texture != nullptr) SDL_UpdateTexture(screen.texture, &r, client.data, cw * 4);
-    }
-  }
-  SDL_SetRenderDrawColor(screen.renderer, 0, 0, 0, 0xFF);
-  SDL_RenderClear(screen.renderer);
-  if (screen.texture != nullptr && cw > 0 && ch > 0) {
-    SDL_Rect r = {0, 0, cw, ch};
-    SDL_RenderCopy(screen.renderer, screen.texture, &r, &r);
-  }
-  Bar bars[2];
-  {
-    std::lock_guard<std::mutex> hold(shared.lock);
-    bars[0] = shared.bars[0];
-    bars[1] = shared.bars[1];
-  }
-  if (bars[OS_SB_HORZ].shown) drawBar(OS_SB_HORZ, bars[OS_SB_HORZ], cw, ch);
-  if (bars[OS_SB_VERT].shown) drawBar(OS_SB_VERT, bars[OS_SB_VERT], cw, ch);
-  if (bars[OS_SB_HORZ].shown && bars[OS_SB_VERT].shown) fillBox(cw, ch, kBarSize, kBarSize, kTrackColour);
-  SDL_RenderPresent(screen.renderer);
 }
 // ---- Window-thread work that other threads leave for the next dispatch.
 
@@ -451,6 +418,11 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
     return 0;
   }
   screen.sdlId = SDL_GetWindowID(screen.sdl);
+  SDL_DisplayMode mode;
+  const int display = SDL_GetWindowDisplayIndex(screen.sdl);
+  if (SDL_GetCurrentDisplayMode(display < 0 ? 0 : display, &mode) == 0 && mode.refresh_rate >= 30) {
+    screen.framePeriod = static_cast<uint64_t>(1000 / mode.refresh_rate);
+  }
   SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(desktopIconPixels), desktopIconSize,
                                                          desktopIconSize, 32, desktopIconSize * 4,
                                                          SDL_PIXELFORMAT_ARGB8888);

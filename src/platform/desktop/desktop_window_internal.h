@@ -153,6 +153,12 @@ struct Screen {
   uint64_t ownResizeAt;         // when we last asked for a size; 0 never
   Drop* gathering;              // the drop being received
   int displayFd = -1;           // the X connection, for the idle wait; -1 when unknown
+  uint64_t framePeriod = 16;    // ms between two presentations at most as often as the display refreshes
+  uint64_t lastPresent;         // when the picture was last presented
+  int shownWidth;               // SDL window size and client size at that presentation
+  int shownHeight;
+  int shownClientWidth;
+  int shownClientHeight;
 };
 
 extern Shared shared;
@@ -161,6 +167,9 @@ extern std::mutex pixelLock;               // guards client and clientSurface
 extern PixelBuffer client;               // the client area's pixels
 extern intptr_t clientSurface;         // window surface handle handed out; 0 none
 extern std::atomic<bool> needsPresent;  // the screen is behind the pixels or the bars
+extern std::atomic<bool> presentWhole;  // more than client rows changed: the next presentation redoes everything
+extern int dirtyTop;                    // client rows drawn since the last presentation: dirtyTop..dirtyBottom-1
+extern int dirtyBottom;                 //   (under pixelLock; empty while dirtyTop >= dirtyBottom)
 extern std::atomic<bool> idleWaiting;   // the window thread waits for work and wants waking
 extern std::atomic<int> wakeFd;            // eventfd that wakes it; -1 until the first window
 extern uint64_t lastActive;                // window thread: last message delivered or SDL event taken
@@ -196,9 +205,10 @@ void queueSent(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lPa
 intptr_t deliver(const Message& m);
 void sendMessage(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void clientChanged(OsWindow window);
-void present();
 
-// desktop_surfaces.cpp: the client buffer and off-screen surfaces.
+// desktop_surfaces.cpp: the client buffer and off-screen surfaces, presenting.
+void markRowsLocked(long long top, long long bottom);
+void present();
 bool resizeClient(int w, int h);
 void freeClient();
 Offscreen* offscreenOf(OsSurface surface);
@@ -216,7 +226,8 @@ void drawBar(int bar, const Bar& b, int cw, int ch);
 bool pollEvents(OsWindow window);
 bool timerMessage(OsWindow window, Message* m);
 
-// desktop_idle.cpp: the idle wait of the window thread's pauses.
+// desktop_idle.cpp: the idle wait and the frame wait of the window thread's pauses.
 bool idleWait();
+bool frameWait(int ms);
 
 }  // namespace desktop_window

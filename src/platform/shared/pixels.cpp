@@ -74,6 +74,34 @@ void pixelCopy(PixelBuffer d, long long dx, long long dy, long long w, long long
   const long long y1 = std::min({h, d.height - dy, s.height - sy});
   if (x0 >= x1 || y0 >= y1) return;
   const size_t count = static_cast<size_t>(x1 - x0) * sizeof(uint32_t);
+  if (d.data != s.data && x1 - x0 <= static_cast<long long>(kNarrowFill)) {
+    // A key's box from the back buffer to the window: short rows far apart,
+    // where a library call per row costs more than the copy. Rows are stepped
+    // by pointers and copied in 4-pixel blocks, the last overlapping the one
+    // before, as the fill does.
+    const size_t width = static_cast<size_t>(x1 - x0);
+    const size_t dStride = static_cast<size_t>(d.width);
+    const size_t sStride = static_cast<size_t>(s.width);
+    uint32_t* to = d.data + static_cast<size_t>((dy + y0) * d.width + dx + x0);
+    const uint32_t* from = s.data + static_cast<size_t>((sy + y0) * s.width + sx + x0);
+    uint32_t* const end = to + static_cast<size_t>(y1 - y0) * dStride;
+    uint32_t* const last = y1 - y0 > kPrefetchRows ? to + kPrefetchRows * dStride : end;
+    for (uint32_t* r = to; r != last; r += dStride) __builtin_prefetch(r, 1);
+    uint32_t block[4];
+    auto move = [&block](uint32_t* at, const uint32_t* source) {
+      std::memcpy(block, source, sizeof block);
+      std::memcpy(at, block, sizeof block);
+    };
+    for (; to != end; to += dStride, from += sStride) {
+      if (width < 4) {
+        for (size_t x = 0; x < width; x++) to[x] = from[x];
+        continue;
+      }
+      for (size_t x = 0; x + 4 <= width; x += 4) move(to + x, from + x);
+      if (width % 4 != 0) move(to + width - 4, from + width - 4);
+    }
+    return;
+  }
   const bool upwards = d.data == s.data && dy > sy;  // rows not yet read must not be overwritten
   for (long long i = 0; i < y1 - y0; i++) {
     const long long y = upwards ? y1 - 1 - i : y0 + i;

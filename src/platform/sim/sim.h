@@ -175,6 +175,10 @@ void simSetSystemMetric(int index, int value);  // defaults: scroll bars 17, cap
 // Outer = client + 2*border wide, + caption + 2*border high (defaults 4, 23);
 // set it before creating the window.
 void simSetFrame(int border, int caption);
+// What osWindowPrefersCopies answers: true (the default) lets a drawn key
+// reach the client area as one block copy; false makes every fill go to both
+// surfaces, as on Windows.
+void simWindowCopies(bool copies);
 bool simWindowExists(void);
 std::string simWindowTitle(void);
 bool simWindowTopmost(void);

@@ -23,6 +23,8 @@ void simSetWorkArea(int left, int top, int right, int bottom) {
   m.workArea = {left, top, right, bottom};
 }
 
+void simWindowCopies(bool copies) { prefersCopies = copies; }
+
 void simSetSystemMetric(int index, int value) {
   std::lock_guard<std::mutex> guard(m.lock);
   if (index >= 0 && index < kMetricCount) m.metrics[index] = value;

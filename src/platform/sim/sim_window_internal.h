@@ -4,6 +4,7 @@
 // core. How the machine works: sim_window.cpp.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -100,6 +101,7 @@ struct Machine {
 };
 
 extern Machine m;  // the one machine
+extern std::atomic<bool> prefersCopies;  // osWindowPrefersCopies' answer, read without the lock
 
 intptr_t newHandleLocked(int tag);
 bool isWindowLocked(OsWindow window);
