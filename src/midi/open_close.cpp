@@ -115,6 +115,7 @@ int openOutPort(int k, int deviceId, int comPort) {
   }
   port.openDeviceId = deviceId;
   MidiHandle handle = 0;
+  osMidiNameNextPort(k + 1);
   if (osMidiOutOpen(&handle, deviceId) != 0) {
     log("MIDI Mapper Out Open Error.\n");
     return -1;
@@ -144,6 +145,7 @@ int openInPort(int k, int deviceId) {
     return -1;
   }
   MidiHandle handle = 0;
+  osMidiNameNextPort(k + 1);
   int result = osMidiInOpen(&handle, deviceId, portHooks.inputCallback, kInstanceValue);
   if (result != 0) {
     static const int named[] = {OS_MIDI_ALLOCATED, OS_MIDI_BADDEVICEID, OS_MIDI_INVALFLAG,

@@ -62,6 +62,12 @@ typedef void (*MidiInCallback)(MidiHandle handle, unsigned message, uintptr_t in
 // configured port is closed.
 uint32_t osMidiDeviceGeneration(void);
 
+// The next open (osMidiInOpen or osMidiOutOpen on this thread) is for the
+// logical port with this number (IN1 or OUT1: 1). A backend whose own ports
+// carry names (the desktop's "In 1", "Out 1") names the port after it, so the
+// name stays the same whichever ports failed or opened first. 0: no number.
+void osMidiNameNextPort(int number);
+
 int osMidiInCount(void);
 int osMidiOutCount(void);
 int osMidiInCaps(int index, MidiDeviceCaps* caps);

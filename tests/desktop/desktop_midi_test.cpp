@@ -466,6 +466,28 @@ TEST_F(DesktopMidiJack, ASendIntoAFullQueueFailsAtOnceOffTheJackThreads) {
   EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
 }
 
+TEST_F(DesktopMidiJack, OurPortsAreNamedAfterTheirLogicalNumbers) {
+  // OUT3 and IN5 open first (OUT1, OUT2 and IN1..IN4 had no device): their
+  // names stay those a patchbay stored.
+  osMidiNameNextPort(3);
+  const MidiHandle output = openSynth();
+  osMidiNameNextPort(5);
+  InRecord record;
+  const MidiHandle input = openKeys(&record, {});
+  auto listed = [](RtMidi& lister, const std::string& name) {
+    for (unsigned i = 0; i < lister.getPortCount(); i++) {
+      if (lister.getPortName(i) == name) return true;
+    }
+    return false;
+  };
+  RtMidiIn sources(RtMidi::UNIX_JACK, "nlnames");
+  RtMidiOut sinks(RtMidi::UNIX_JACK, "nlnames");
+  EXPECT_TRUE(listed(sources, "Notalumen:Out 3"));
+  EXPECT_TRUE(listed(sinks, "Notalumen:In 5"));
+  EXPECT_EQ(OS_MIDI_OK, osMidiInClose(input));
+  EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(output));
+}
+
 TEST_F(DesktopMidiJack, TheMapperIsAPortOfOurOwn) {
   MidiHandle first = 0, second = 0;
   ASSERT_EQ(OS_MIDI_OK, osMidiOutOpen(&first, kMidiMapper));

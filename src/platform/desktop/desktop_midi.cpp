@@ -417,6 +417,16 @@ int listCaps(bool input, int index, MidiDeviceCaps* caps) {
 template RtMidiIn* newConnection<RtMidiIn>(ErrorRecord* errors);
 template RtMidiOut* newConnection<RtMidiOut>(ErrorRecord* errors);
 
+namespace {
+thread_local int nextPortNumber = 0;  // from osMidiNameNextPort; 0 = none
+}  // namespace
+
+int takePortNumber(int fallback) {
+  const int number = nextPortNumber > 0 ? nextPortNumber : fallback;
+  nextPortNumber = 0;
+  return number;
+}
+
 }  // namespace desktop_midi
 
 using namespace desktop_midi;
@@ -467,6 +477,8 @@ int desktopMidiRelease(void) {
 // Changed by our JACK client's callbacks (ports and clients that come and go,
 // the server's shutdown). While a lost server is awaited, the window thread's
 // call tries it again about once a second.
+void osMidiNameNextPort(int number) { nextPortNumber = number; }
+
 uint32_t osMidiDeviceGeneration(void) {
   static int64_t lastLook;  // window thread only
   if ((session.jackGone.load() && session.jack) || (session.jackLost.load() && nowMs() - lastLook >= 1000)) {

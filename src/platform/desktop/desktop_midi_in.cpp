@@ -173,7 +173,7 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
     if (k == kInSlots) return OS_MIDI_NOMEM;
     InSlot& s = inSlots[k];
     char portName[32];
-    std::snprintf(portName, sizeof portName, "In %d", k + 1);
+    std::snprintf(portName, sizeof portName, "In %d", takePortNumber(k + 1));
     std::unique_ptr<RtMidiIn> midi;
     // Messages can arrive from the connection on; the slot ignores them until started.
     if (session.system == DESKTOP_MIDI_JACK) {

@@ -138,4 +138,8 @@ void onMidiIn(double, std::vector<unsigned char>* message, void* data);
 // The same for an event of the JACK input port on lane (= input slot) lane.
 void onJackIn(int lane, const uint8_t* bytes, size_t count);
 
+// The number the next port opened on this thread is named after (set by
+// osMidiNameNextPort), else fallback; either way the number is used up.
+int takePortNumber(int fallback);
+
 }  // namespace desktop_midi

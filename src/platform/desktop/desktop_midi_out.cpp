@@ -111,7 +111,7 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
     OutSlot& o = outSlots[k];
     const bool jack = session.system == DESKTOP_MIDI_JACK;
     char portName[32];
-    std::snprintf(portName, sizeof portName, "Out %d", k + 1);
+    std::snprintf(portName, sizeof portName, "Out %d", takePortNumber(k + 1));
     if (index == kMidiMapper && mapperPort.users > 0) {
       // One port for all mapper handles: other programs connect to one name.
     } else if (jack) {

@@ -62,6 +62,9 @@ int osMidiOutCaps(int index, MidiDeviceCaps* caps) {
   return OS_MIDI_OK;
 }
 
+// The ports of this MIDI system are its devices': nothing of ours to name.
+void osMidiNameNextPort(int number) { (void)number; }
+
 int osMidiOutOpen(MidiHandle* handle, int index) {
   assert(handle != nullptr);
   std::lock_guard<std::mutex> lock(machineLock);

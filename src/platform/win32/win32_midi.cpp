@@ -196,6 +196,9 @@ int osMidiOutCaps(int index, MidiDeviceCaps* caps) {
   return OS_MIDI_OK;
 }
 
+// The ports of this MIDI system are its devices': nothing of ours to name.
+void osMidiNameNextPort(int number) { (void)number; }
+
 int osMidiOutOpen(MidiHandle* handle, int index) {
   assert(handle != nullptr);
   if (index < kMidiMapper) return OS_MIDI_BADDEVICEID;
