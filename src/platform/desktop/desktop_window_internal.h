@@ -205,6 +205,8 @@ void queueSent(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lPa
 intptr_t deliver(const Message& m);
 void sendMessage(OsWindow window, unsigned message, uintptr_t wParam, intptr_t lParam);
 void clientChanged(OsWindow window);
+// Carries out what other threads asked of the window (title, z-order, move).
+void applyDeferred();
 
 // desktop_surfaces.cpp: the client buffer and off-screen surfaces, presenting.
 void markRowsLocked(long long top, long long bottom);
