@@ -253,6 +253,17 @@ class DesktopMidiJack : public ::testing::Test {
 
 DesktopMidiJack::Rig* DesktopMidiJack::rig;
 
+// A system-exclusive message of 2000 bytes (F0, the data, F7) in its header.
+struct Sysex2000 {
+  uint8_t bytes[2000];                              // the message
+  MidiHeader header{bytes, sizeof bytes, 0, 0};     // for osMidiOutLong
+  Sysex2000() {
+    bytes[0] = 0xF0;
+    for (size_t i = 1; i + 1 < sizeof bytes; i++) bytes[i] = static_cast<uint8_t>(i % 128);
+    bytes[sizeof bytes - 1] = 0xF7;
+  }
+};
+
 TEST_F(DesktopMidiJack, JackIsChosenWhileItsServerRuns) {
   EXPECT_EQ(DESKTOP_MIDI_JACK, desktopMidiSystem());
   if (alsaPresent()) return;
@@ -415,11 +426,8 @@ TEST_F(DesktopMidiJack, AFloodLargerThanTheQueueArrivesWholeInOrderAlsoWhenClose
     ASSERT_EQ(OS_MIDI_OK, result) << i;
     want.push_back({status, controller, value});
   }
-  uint8_t buffer[2000];
-  MidiHeader header{buffer, sizeof buffer, 0, 0};
-  buffer[0] = 0xF0;
-  for (size_t i = 1; i + 1 < sizeof buffer; i++) buffer[i] = static_cast<uint8_t>(i % 128);
-  buffer[sizeof buffer - 1] = 0xF7;
+  Sysex2000 sysex;
+  MidiHeader& header = sysex.header;
   ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
   int result = OS_MIDI_NOTREADY;
   for (int tries = 0; tries < 10000 && result == OS_MIDI_NOTREADY; tries++) {
@@ -427,7 +435,7 @@ TEST_F(DesktopMidiJack, AFloodLargerThanTheQueueArrivesWholeInOrderAlsoWhenClose
     if (result == OS_MIDI_NOTREADY) std::this_thread::sleep_for(milliseconds(1));
   }
   EXPECT_EQ(OS_MIDI_OK, result);
-  want.emplace_back(buffer, buffer + sizeof buffer);
+  want.emplace_back(sysex.bytes, sysex.bytes + sizeof sysex.bytes);
   // Closed straight away: what was sent still goes out first.
   EXPECT_EQ(OS_MIDI_OK, osMidiOutUnprepare(handle, &header));
   EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
@@ -445,11 +453,8 @@ TEST_F(DesktopMidiJack, ASendIntoAFullQueueFailsAtOnceOffTheJackThreads) {
   // the message at once instead of waiting for the next cycles to make room.
   // Long messages fill the queue far faster than the cycles empty it, also
   // in a slow (sanitizer) build.
-  uint8_t buffer[2000];
-  MidiHeader header{buffer, sizeof buffer, 0, 0};
-  buffer[0] = 0xF0;
-  for (size_t i = 1; i + 1 < sizeof buffer; i++) buffer[i] = static_cast<uint8_t>(i % 128);
-  buffer[sizeof buffer - 1] = 0xF7;
+  Sysex2000 sysex;
+  MidiHeader& header = sysex.header;
   ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
   int result = OS_MIDI_OK;
   int sent = 0;
