@@ -56,6 +56,7 @@ struct InLane {
 jack_client_t* client;                // bound client; null: none
 JackInDelivery delivery;              // where input events go
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
+std::atomic<int> portsOpen;           // ports registered; none: the process callback returns at once
 Lane lanes[kJackOutLanes];
 InLane inLanes[kJackInLanes];
 // Frame within the period of the input event the process callback is
@@ -137,7 +138,9 @@ void read(int index, jack_nframes_t frames) {
 
 // Inputs first: what they route to our outputs goes out in the same cycle, at
 // the frame each came in at.
+// With no port open it returns at once: nothing waits for its cycles then.
 int process(jack_nframes_t frames, void*) {
+  if (portsOpen.load(std::memory_order_acquire) == 0) return 0;
   for (int i = 0; i < kJackInLanes; i++) read(i, frames);
   for (Lane& lane : lanes) serve(&lane, frames);
   cycles.fetch_add(1, std::memory_order_release);
@@ -173,6 +176,7 @@ void jackPortsUnbind(void) {
     lane.port.store(nullptr, std::memory_order_release);
     lane.registered = nullptr;
   }
+  portsOpen.store(0, std::memory_order_release);
   client = nullptr;
 }
 
@@ -200,6 +204,7 @@ int jackOutOpen(int index, const char* name, const char* device) {
   const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
   lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
   lane.registered = port;
+  portsOpen.fetch_add(1, std::memory_order_release);
   lane.port.store(port, std::memory_order_release);
   return OS_MIDI_OK;
 }
@@ -253,6 +258,7 @@ void jackOutClose(int index, int serverGone) {
   // With the server gone the port went with it and is only forgotten.
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
+  portsOpen.fetch_sub(1, std::memory_order_release);
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
 }
 
@@ -264,6 +270,7 @@ int jackInOpen(int index, const char* name, const char* device) {
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   if (!port) return OS_MIDI_NOMEM;
   lane.registered = port;
+  portsOpen.fetch_add(1, std::memory_order_release);
   lane.port.store(port, std::memory_order_release);
   const int connected = jack_connect(client, device, jack_port_name(port));
   if (connected != 0 && connected != EEXIST) {
@@ -285,4 +292,5 @@ void jackInClose(int index, int serverGone) {
     jack_port_unregister(client, lane.registered);
   }
   lane.registered = nullptr;
+  portsOpen.fetch_sub(1, std::memory_order_release);
 }
