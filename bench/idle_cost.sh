@@ -6,7 +6,9 @@
 #   sh bench/idle_cost.sh PROGRAM [SECONDS]
 # PROGRAM is the built desktop program (build/bench/notalumen); it runs from a
 # scratch copy beside a sonrack.ini of its own. IDLE_SETTLE (seconds, default 5)
-# is the wait after the window shows. Exits nonzero only when it cannot run.
+# is the wait after the window shows; IDLE_JACK_SERVER names a running JACK
+# server for the program to use (default: none answers). Exits nonzero only
+# when it cannot run.
 set -eu
 
 program=${1:?usage: sh bench/idle_cost.sh PROGRAM [SECONDS]}
@@ -48,10 +50,12 @@ display=:$(head -n 1 "$scratch/display")
 cp "$program" "$scratch/notalumen"
 printf -- '-nMin=21 -nMax=108\r\n-Ch1\r\n' >"$scratch/sonrack.ini"
 settings=$(tr -d '\r' <"$scratch/sonrack.ini" | tr '\n' ' ' | sed 's/ *$//')
+jack_server=${IDLE_JACK_SERVER:-notalumen-idle-none-$$}
 midi_system="none (no JACK server answers; /dev/snd/seq absent)"
 [ -e /dev/snd/seq ] && midi_system="the ALSA sequencer (/dev/snd/seq present; no port opened)"
+[ -n "${IDLE_JACK_SERVER:-}" ] && midi_system="JACK server \"$IDLE_JACK_SERVER\" running (no port opened)"
 
-(cd "$scratch" && exec env DISPLAY="$display" JACK_DEFAULT_SERVER=notalumen-idle-none-$$ ./notalumen \
+(cd "$scratch" && exec env DISPLAY="$display" JACK_DEFAULT_SERVER="$jack_server" ./notalumen \
   >"$scratch/output.log" 2>&1) &
 prog=$!
 sleep 100000 &
@@ -112,7 +116,7 @@ p_ticks=$((p_ticks1 - p_ticks0)); b_ticks=$((b_ticks1 - b_ticks0))
 p_ns=$((p_ns1 - p_ns0)); b_ns=$((b_ns1 - b_ns0))
 p_pct_ticks=$(pct_ticks "$p_ticks"); b_pct_ticks=$(pct_ticks "$b_ticks")
 p_pct_ns=$(pct_ns "$p_ns"); b_pct_ns=$(pct_ns "$b_ns")
-command="\`IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
+command="\`${IDLE_JACK_SERVER:+IDLE_JACK_SERVER=$IDLE_JACK_SERVER }IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
 tick_ms=$((1000 / hz))
 
 echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(uname -sr);"

@@ -276,6 +276,7 @@ struct Figures {
   int64_t foreign;        // not ours
   int64_t wrongChannel;   // ours on another channel
   int64_t late;           // sent a cycle or more after their schedule
+  uint32_t min;           // latency, frames
   uint32_t median;        // latency, frames
   uint32_t p99;           // latency, frames
   uint32_t max;           // latency, frames
@@ -352,6 +353,7 @@ Figures flood(Harness* h, jack_port_t* out, jack_port_t* in, uint8_t channel, do
   std::vector<uint32_t> lat(r.latency.begin(), r.latency.begin() + r.received);
   if (!lat.empty()) {
     std::sort(lat.begin(), lat.end());
+    f.min = lat.front();
     f.median = lat[lat.size() / 2];
     f.p99 = lat[std::min(lat.size() - 1, static_cast<size_t>(std::ceil(0.99 * lat.size())) - 1)];
     f.max = lat.back();
@@ -549,9 +551,8 @@ int main(int argc, char** argv) {
               grouped(kPattern).c_str(), grouped(static_cast<int64_t>(rate)).c_str(), seconds, perCycle);
   std::printf("own frame within the period. Latency is the frame it arrives at (the period's first frame\n");
   std::printf("plus the event's offset) less the frame it was sent at. The baseline is the harness's\n");
-  std::printf("own output connected straight to its own input, flooded the same way just before: it keeps\n");
-  std::printf("each message's frame, while the program sends what it passes on at the first frame of\n");
-  std::printf("the period it goes out in, so the same number of period boundaries shows as less latency.\n\n");
+  std::printf("own output connected straight to its own input, flooded the same way just before. Both keep\n");
+  std::printf("each message's frame within the period; the spread is the maximum less the minimum latency.\n\n");
 
   auto verdictNone = [](int64_t v) { return std::string(v == 0 ? "none (met)" : "none (missed)"); };
   auto addedVerdict = [&](int64_t v) {
@@ -579,6 +580,10 @@ int main(int argc, char** argv) {
               frames(loop.p99, sampleRate).c_str(), command.c_str());
   std::printf("| Latency, maximum | %s | - | %s | %s |\n", frames(prog.max, sampleRate).c_str(),
               frames(loop.max, sampleRate).c_str(), command.c_str());
+  const int64_t spread = static_cast<int64_t>(prog.max) - prog.min;
+  std::printf("| Latency spread (maximum - minimum) | %s | %s | %s | %s |\n", frames(spread, sampleRate).c_str(),
+              spread <= 1 ? "at most 1 frame (met)" : "at most 1 frame (missed)",
+              frames(static_cast<int64_t>(loop.max) - loop.min, sampleRate).c_str(), command.c_str());
   const int64_t addMedian = static_cast<int64_t>(prog.median) - loop.median;
   const int64_t addP99 = static_cast<int64_t>(prog.p99) - loop.p99;
   const int64_t addMax = static_cast<int64_t>(prog.max) - loop.max;

@@ -27,7 +27,14 @@
 namespace {
 
 constexpr uint32_t kMask = kJackOutQueueBytes - 1;
-constexpr uint32_t kLengthBytes = 4;  // each queued message: its length, then its bytes
+// Each queued message: a 4-byte word, then its bytes. The word holds the
+// length (low kCountBits; the queue is smaller than 1 << kCountBits) and the
+// frame within the period the message goes out at (the bits above).
+constexpr uint32_t kLengthBytes = 4;
+constexpr uint32_t kCountBits = 18;
+constexpr uint32_t kCountMask = (1u << kCountBits) - 1;
+constexpr uint32_t kFrameMax = (1u << (32 - kCountBits)) - 1;
+static_assert(kJackOutQueueBytes <= (1u << kCountBits), "a queued length must fit its bits");
 
 // One output port. The queue has one writer (the sender, under the output's
 // own lock) and one reader (the process callback).
@@ -49,8 +56,13 @@ struct InLane {
 jack_client_t* client;                // bound client; null: none
 JackInDelivery delivery;              // where input events go
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
+std::atomic<int> portsOpen;           // ports registered; none: the process callback returns at once
 Lane lanes[kJackOutLanes];
 InLane inLanes[kJackInLanes];
+// Frame within the period of the input event the process callback is
+// delivering: what the delivery sends goes out at the same frame of the
+// period. 0 on every other thread and between events.
+thread_local uint32_t deliveringFrame;
 
 void sleepMs(int ms) {
   timespec t = {0, static_cast<long>(ms) * 1000000};
@@ -72,8 +84,9 @@ void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
 }
 
 // Writes the queue into the port buffer: whole messages, in order, as many as
-// fit; the rest waits for the next cycle. Every event is stamped with the
-// cycle's first frame, so a message goes out in the cycle it was queued for.
+// fit; the rest waits for the next cycle. Each event goes at the frame queued
+// with it (an input event's frame; 0 from other threads), but never before
+// the event written before it, so the buffer's frames do not go down.
 void serve(Lane* lane, jack_nframes_t frames) {
   jack_port_t* port = lane->port.load(std::memory_order_acquire);
   if (!port) return;
@@ -82,12 +95,17 @@ void serve(Lane* lane, jack_nframes_t frames) {
   uint32_t tail = lane->tail.load(std::memory_order_relaxed);
   const uint32_t head = lane->head.load(std::memory_order_acquire);
   bool written = false;
+  jack_nframes_t last = 0;  // frame of the event written last
   while (head - tail >= kLengthBytes) {
     uint8_t length[kLengthBytes];
     copyOut(*lane, tail, length, kLengthBytes);
-    uint32_t count;
-    std::memcpy(&count, length, sizeof count);
-    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, count);
+    uint32_t word;
+    std::memcpy(&word, length, sizeof word);
+    const uint32_t count = word & kCountMask;
+    jack_nframes_t at = word >> kCountBits;
+    if (at >= frames) at = frames - 1;
+    if (at < last) at = last;
+    jack_midi_data_t* event = jack_midi_event_reserve(buffer, at, count);
     if (!event) {
       if (written) break;  // the buffer is full: the rest goes next cycle
       // Not even an empty buffer takes it: it is passed over. The sender
@@ -96,6 +114,7 @@ void serve(Lane* lane, jack_nframes_t frames) {
     } else {
       copyOut(*lane, tail + kLengthBytes, event, count);
       written = true;
+      last = at;
     }
     tail += kLengthBytes + count;
   }
@@ -110,12 +129,18 @@ void read(int index, jack_nframes_t frames) {
   const uint32_t count = jack_midi_get_event_count(buffer);
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
-    if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) delivery(index, event.buffer, event.size);
+    if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) continue;
+    deliveringFrame = event.time < kFrameMax ? event.time : kFrameMax;
+    delivery(index, event.buffer, event.size);
   }
+  deliveringFrame = 0;
 }
 
-// Inputs first: what they route to our outputs goes out in the same cycle.
+// Inputs first: what they route to our outputs goes out in the same cycle, at
+// the frame each came in at.
+// With no port open it returns at once: nothing waits for its cycles then.
 int process(jack_nframes_t frames, void*) {
+  if (portsOpen.load(std::memory_order_acquire) == 0) return 0;
   for (int i = 0; i < kJackInLanes; i++) read(i, frames);
   for (Lane& lane : lanes) serve(&lane, frames);
   cycles.fetch_add(1, std::memory_order_release);
@@ -151,6 +176,7 @@ void jackPortsUnbind(void) {
     lane.port.store(nullptr, std::memory_order_release);
     lane.registered = nullptr;
   }
+  portsOpen.store(0, std::memory_order_release);
   client = nullptr;
 }
 
@@ -178,6 +204,7 @@ int jackOutOpen(int index, const char* name, const char* device) {
   const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
   lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
   lane.registered = port;
+  portsOpen.fetch_add(1, std::memory_order_release);
   lane.port.store(port, std::memory_order_release);
   return OS_MIDI_OK;
 }
@@ -202,8 +229,9 @@ int jackOutSend(int index, const uint8_t* bytes, size_t count) {
     return OS_MIDI_NOTREADY;
   }
   const uint32_t length = static_cast<uint32_t>(count);
+  const uint32_t word = length | deliveringFrame << kCountBits;
   uint8_t lengthBytes[kLengthBytes];
-  std::memcpy(lengthBytes, &length, sizeof length);
+  std::memcpy(lengthBytes, &word, sizeof word);
   copyIn(&lane, head, lengthBytes, kLengthBytes);
   copyIn(&lane, head + kLengthBytes, bytes, length);
   lane.head.store(head + need, std::memory_order_release);
@@ -230,6 +258,7 @@ void jackOutClose(int index, int serverGone) {
   // With the server gone the port went with it and is only forgotten.
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
+  portsOpen.fetch_sub(1, std::memory_order_release);
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
 }
 
@@ -241,6 +270,7 @@ int jackInOpen(int index, const char* name, const char* device) {
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   if (!port) return OS_MIDI_NOMEM;
   lane.registered = port;
+  portsOpen.fetch_add(1, std::memory_order_release);
   lane.port.store(port, std::memory_order_release);
   const int connected = jack_connect(client, device, jack_port_name(port));
   if (connected != 0 && connected != EEXIST) {
@@ -262,4 +292,5 @@ void jackInClose(int index, int serverGone) {
     jack_port_unregister(client, lane.registered);
   }
   lane.registered = nullptr;
+  portsOpen.fetch_sub(1, std::memory_order_release);
 }
