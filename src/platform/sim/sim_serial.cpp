@@ -63,9 +63,29 @@ int osSerialConfigure(SerialHandle handle, int* failedStep) {
   return p->configureStep ? p->configureCode : 0;
 }
 
-// The common part of both writes: the count written, or -1 (now: a write
-// that fails part way is a failure).
-static int serialWriteLocked(SimSerialPort* p, const uint8_t* bytes, int count, bool now) {
+// Both writes, machineLock held: the count written, or -1 (now: a write that
+// fails part way is a failure). A stalled port takes nothing now; a write
+// that may wait waits (real time, on a thread of the program's) for it to
+// take bytes again, and gives up after a second as a real port would.
+static int serialWrite(std::unique_lock<std::mutex>& lock, SerialHandle handle, const uint8_t* bytes, int count,
+                       bool now) {
+  assert(count >= 0 && (bytes != nullptr || count == 0));
+  SimSerialPort* p = serialByHandle(handle);
+  note("serialWrite", p ? comName(p->number) : "?");
+  if (p && p->stalled) {
+    if (now) return 0;
+    if (!serialUnstalled.wait_for(lock, std::chrono::seconds(1), [&] {
+          p = serialByHandle(handle);
+          return p == nullptr || !p->stalled;
+        })) {
+      serialError = kErrCounterTimeout;
+      return 0;
+    }
+  }
+  if (!p) {
+    serialError = kErrInvalidHandle;
+    return -1;
+  }
   if (takeFault(p->failWrites)) {
     serialError = kErrWriteFault;
     return -1;
@@ -81,41 +101,13 @@ static int serialWriteLocked(SimSerialPort* p, const uint8_t* bytes, int count, 
 }
 
 int osSerialWriteNow(SerialHandle handle, const uint8_t* bytes, int count) {
-  assert(count >= 0 && (bytes != nullptr || count == 0));
-  std::lock_guard<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialWrite", p ? comName(p->number) : "?");
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
-  if (p->stalled) return 0;
-  return serialWriteLocked(p, bytes, count, true);
+  std::unique_lock<std::mutex> lock(machineLock);
+  return serialWrite(lock, handle, bytes, count, true);
 }
 
 int osSerialWrite(SerialHandle handle, const uint8_t* bytes, int count) {
-  assert(count >= 0 && (bytes != nullptr || count == 0));
   std::unique_lock<std::mutex> lock(machineLock);
-  SimSerialPort* p = serialByHandle(handle);
-  note("serialWrite", p ? comName(p->number) : "?");
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
-  // A stalled port: wait (real time, on a thread of the program's) for it to
-  // take bytes again, and give up after a second as a real port would.
-  if (!serialUnstalled.wait_for(lock, std::chrono::seconds(1), [&] {
-        p = serialByHandle(handle);
-        return p == nullptr || !p->stalled;
-      })) {
-    serialError = kErrCounterTimeout;
-    return 0;
-  }
-  if (!p) {
-    serialError = kErrInvalidHandle;
-    return -1;
-  }
-  return serialWriteLocked(p, bytes, count, false);
+  return serialWrite(lock, handle, bytes, count, false);
 }
 
 void osSerialClose(SerialHandle handle) {
