@@ -378,6 +378,15 @@ class DesktopProgram : public ::testing::Test {
     return found;
   }
 
+  // Where key 60 is: a note played (which also gives its channel a column)
+  // lights it, and its note-off puts it out again.
+  void findKey60(int* px, int* py) {
+    play(1, {0x90, 60, 100}, 1);
+    ASSERT_TRUE(litKey(kOn, px, py)) << "no key lit";
+    play(1, {0x80, 60, 0}, 1);
+    ASSERT_TRUE(pixelBecomes(*px, *py, kOff));
+  }
+
   // Runs xdotool against the program's window and waits for it.
   void xdotool(const std::vector<std::string>& args) {
     std::vector<std::string> all = {"xdotool"};
@@ -443,11 +452,8 @@ TEST_F(DesktopProgram, SystemExclusiveArrivesWhole) {
 // window thread in one pass): each sounds its note and ends it.
 TEST_F(DesktopProgram, FiftyQuickClicksEachEndTheirNote) {
   ASSERT_NO_FATAL_FAILURE(startProgram());
-  play(1, {0x90, 60, 100}, 1);
   int px = 0, py = 0;
-  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
-  play(1, {0x80, 60, 0}, 1);
-  ASSERT_TRUE(pixelBecomes(px, py, kOff));
+  ASSERT_NO_FATAL_FAILURE(findKey60(&px, &py));
   const std::string id = std::to_string(window);
   ASSERT_NO_FATAL_FAILURE(xdotool({"mousemove", "--sync", "--window", id, std::to_string(px), std::to_string(py),
                                    "click", "--repeat", "50", "--delay", "15", "1"}));
@@ -461,10 +467,8 @@ TEST_F(DesktopProgram, FiftyQuickClicksEachEndTheirNote) {
 // Escape while the mouse holds a key: the note-off goes out before the ports close.
 TEST_F(DesktopProgram, EscapeWhileTheMouseHoldsAKeyEndsItsNote) {
   ASSERT_NO_FATAL_FAILURE(startProgram());
-  play(1, {0x90, 60, 100}, 1);
   int px = 0, py = 0;
-  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
-  play(1, {0x80, 60, 0}, 1);
+  ASSERT_NO_FATAL_FAILURE(findKey60(&px, &py));
   const std::string id = std::to_string(window);
   ASSERT_NO_FATAL_FAILURE(xdotool({"mousemove", "--sync", "--window", id, std::to_string(px), std::to_string(py),
                                    "mousedown", "1"}));
