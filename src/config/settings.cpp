@@ -99,16 +99,8 @@ void optionAllChMix(void) {
   static const char kLetters[] = "LLCHMIX";
   for (int k = 0; kLetters[k] != 0; k++) {
     if (takeLetter(kLetters[k])) continue;
-    const int c = rfpeek();
-    switch (k) {
-      case 0: log("Syntax Err: -A%c", c); break;
-      case 1: log("Syntax Err: -AL%c", c); break;
-      case 2: log("Syntax Err: -ALL%c", c); break;
-      case 3: log("Syntax Err: -ALLC%c", c); break;
-      case 4: log("Syntax Err: -ALLCH%c", c); break;
-      case 5: log("Syntax Err: -ALLCHM%c", c); break;
-      default: log("Syntax Err: -ALLCHMI%c", c); break;
-    }
+    // "Syntax Err: -A%c", "-AL%c" and so on: the letters matched so far.
+    log("Syntax Err: -A%.*s%c", k, kLetters, rfpeek());
     return;
   }
   if (rfpeek() == '=') rfgetc();
