@@ -58,17 +58,11 @@ TEST_F(Scroll, LineStepsAccelerateUntilThePointerMoves) {
     request(OS_WM_HSCROLL, 1);
     EXPECT_EQ(scrollX, 40 + i);
   }
-  request(OS_WM_HSCROLL, 1);
-  EXPECT_EQ(scrollX, 51);
-  request(OS_WM_HSCROLL, 1);
-  EXPECT_EQ(scrollX, 54);
-  EXPECT_EQ(simScrollBar(OS_SB_HORZ).position, 54);
-  request(OS_WM_HSCROLL, 0);
-  EXPECT_EQ(scrollX, 50);
-  request(OS_WM_HSCROLL, 2);
-  EXPECT_EQ(scrollX, 10);
-  request(OS_WM_HSCROLL, 2);
-  EXPECT_EQ(scrollX, 0);
+  // Line right, line right, line left, page left twice (the bar follows).
+  for (const auto& [code, x] : {std::pair<unsigned, int>{1, 51}, {1, 54}, {0, 50}, {2, 10}, {2, 0}}) {
+    request(OS_WM_HSCROLL, code);
+    EXPECT_EQ(Size(scrollX, simScrollBar(OS_SB_HORZ).position), Size(x, x)) << "request " << code << " to " << x;
+  }
   EXPECT_EQ(clientMismatches(0, 0), 0);
 
   request(OS_WM_HSCROLL, 1, 12);

@@ -13,18 +13,11 @@ TEST_F(DesktopWindow, KeysBecomeKeyMessagesWithWindowsCodes) {
   key(SDL_KEYDOWN, SDLK_EQUALS, SDL_SCANCODE_EQUALS, KMOD_NONE);
   key(SDL_KEYDOWN, SDLK_HOME, SDL_SCANCODE_HOME, KMOD_NONE);
   pumpAll();
-  std::vector<Seen> downs = only(OS_WM_KEYDOWN);
-  ASSERT_EQ(4u, downs.size());
-  EXPECT_EQ(0x41u, downs[0].wParam);
-  EXPECT_EQ(0, downs[0].lParam & 1 << 30);  // first press
-  EXPECT_EQ(0x41u, downs[1].wParam);
-  EXPECT_NE(0, downs[1].lParam & 1 << 30);  // auto-repeat: the key was down
-  EXPECT_EQ(0xBBu, downs[2].wParam);
-  EXPECT_EQ(0x24u, downs[3].wParam);
-  std::vector<Seen> ups = only(OS_WM_KEYUP);
-  ASSERT_EQ(1u, ups.size());
-  EXPECT_EQ(0x41u, ups[0].wParam);
-  EXPECT_EQ(0xC0000001u, static_cast<uint32_t>(ups[0].lParam));
+  ASSERT_EQ(Params({0x41, 0x41, 0xBB, 0x24}), wParams(OS_WM_KEYDOWN));
+  EXPECT_EQ(0, only(OS_WM_KEYDOWN)[0].lParam & 1 << 30);  // first press
+  EXPECT_NE(0, only(OS_WM_KEYDOWN)[1].lParam & 1 << 30);  // auto-repeat: the key was down
+  ASSERT_EQ(Params({0x41}), wParams(OS_WM_KEYUP));
+  EXPECT_EQ(0xC0000001u, static_cast<uint32_t>(only(OS_WM_KEYUP)[0].lParam));
   EXPECT_TRUE(only(OS_WM_CHAR).empty());
 }
 
@@ -34,12 +27,8 @@ TEST_F(DesktopWindow, TextBecomesCharacterMessages) {
   key(SDL_KEYDOWN, SDLK_ESCAPE, SDL_SCANCODE_ESCAPE, KMOD_NONE);
   text("\xC3\xA9");  // UTF-8 e acute: two bytes, two characters
   pumpAll();
-  std::vector<Seen> chars = only(OS_WM_CHAR);
-  ASSERT_EQ(4u, chars.size());
-  EXPECT_EQ(61u, chars[0].wParam);
-  EXPECT_EQ(27u, chars[1].wParam);  // Escape gives its character too, as on Windows
-  EXPECT_EQ(0xC3u, chars[2].wParam);
-  EXPECT_EQ(0xA9u, chars[3].wParam);
+  // Escape gives its character too, as on Windows.
+  EXPECT_EQ(Params({61, 27, 0xC3, 0xA9}), wParams(OS_WM_CHAR));
   // The character follows its key-down.
   EXPECT_LT(indexOf(OS_WM_KEYDOWN), indexOf(OS_WM_CHAR));
 }
@@ -54,21 +43,10 @@ TEST_F(DesktopWindow, AltAndCtrlCombinationsFollowWindows) {
   text("=");  // X11 gives it; Windows gives no character for Ctrl+=
   key(SDL_KEYDOWN, SDLK_a, SDL_SCANCODE_A, KMOD_LCTRL);
   pumpAll();
-  std::vector<Seen> sys = only(kWmSysKeyDown);
-  ASSERT_EQ(2u, sys.size());  // Alt itself and Alt+A never reach the key table
-  EXPECT_EQ(0x12u, sys[0].wParam);
-  EXPECT_EQ(0x41u, sys[1].wParam);
-  std::vector<Seen> syschars = only(OS_WM_SYSCHAR);
-  ASSERT_EQ(1u, syschars.size());
-  EXPECT_EQ(0x61u, syschars[0].wParam);
-  std::vector<Seen> downs = only(OS_WM_KEYDOWN);
-  ASSERT_EQ(3u, downs.size());
-  EXPECT_EQ(0x11u, downs[0].wParam);
-  EXPECT_EQ(0xBBu, downs[1].wParam);
-  EXPECT_EQ(0x41u, downs[2].wParam);
-  std::vector<Seen> chars = only(OS_WM_CHAR);
-  ASSERT_EQ(1u, chars.size());
-  EXPECT_EQ(1u, chars[0].wParam);  // Ctrl+A
+  EXPECT_EQ(Params({0x12, 0x41}), wParams(kWmSysKeyDown));  // Alt itself and Alt+A never reach the key table
+  EXPECT_EQ(Params({0x61}), wParams(OS_WM_SYSCHAR));
+  EXPECT_EQ(Params({0x11, 0xBB, 0x41}), wParams(OS_WM_KEYDOWN));
+  EXPECT_EQ(Params({1}), wParams(OS_WM_CHAR));  // Ctrl+A
 }
 
 TEST_F(DesktopWindow, PointerMovesComeAfterAHitTestWithButtonAndModifierFlags) {
@@ -152,8 +130,7 @@ TEST_F(DesktopWindow, APostedMessageIsDispatchedBeforeSdlEvents) {
   EXPECT_EQ(9, seen[0].lParam);
   pumpAll();
   EXPECT_EQ(1u, only(OS_WM_USER_RELAYOUT).size());
-  ASSERT_EQ(1u, only(OS_WM_KEYDOWN).size());
-  EXPECT_EQ(0x42u, only(OS_WM_KEYDOWN)[0].wParam);
+  EXPECT_EQ(Params({0x42}), wParams(OS_WM_KEYDOWN));
 }
 
 // ---- Scroll bars.
@@ -165,18 +142,13 @@ TEST_F(DesktopWindow, ARangeShowsABarThatTakesRoomFromTheClientArea) {
   osSetScrollRange(window, OS_SB_VERT, 50, 0);
   ASSERT_EQ(2u, only(OS_WM_SIZE).size());
   EXPECT_EQ(point(303, 143), only(OS_WM_SIZE)[1].lParam);
-  OsRect r;
-  osGetClientRect(window, &r);
-  EXPECT_EQ(303, r.right);
-  EXPECT_EQ(143, r.bottom);
-  osGetWindowRect(window, &r);
-  EXPECT_EQ(320, r.right - r.left);  // the window keeps its size
+  EXPECT_EQ((Rect{0, 0, 303, 143}), clientRect());
+  EXPECT_EQ(320, windowRect()[2] - windowRect()[0]);  // the window keeps its size
   fill(0, 0, 320, 160, 0xFF0000);
   pumpAll();
   EXPECT_EQ(0xFF0000u, screenPixel(302, 142));
-  EXPECT_NE(0xFF0000u, screenPixel(150, 150));  // the horizontal bar
-  EXPECT_NE(0xFF0000u, screenPixel(310, 70));   // the vertical bar
-  EXPECT_NE(0xFF0000u, screenPixel(310, 150));  // the corner
+  // The horizontal bar, the vertical bar and the corner.
+  for (uint32_t rgb : screenPixels({{150, 150}, {310, 70}, {310, 150}})) EXPECT_NE(0xFF0000u, rgb);
   osSetScrollRange(window, OS_SB_HORZ, 0, 1);   // 0..0 hides
   osShowScrollBar(window, OS_SB_VERT, 0);
   ASSERT_EQ(4u, only(OS_WM_SIZE).size());
@@ -197,13 +169,8 @@ TEST_F(DesktopWindow, BarClicksBecomeScrollRequests) {
   click(300, 150);
   click(60, 150);
   pumpAll();
-  std::vector<Seen> requests = only(OS_WM_HSCROLL);
-  ASSERT_EQ(8u, requests.size());
-  EXPECT_EQ(0u, requests[0].wParam);
-  EXPECT_EQ(uintptr_t{kSbEndScroll}, requests[1].wParam);
-  EXPECT_EQ(1u, requests[2].wParam);
-  EXPECT_EQ(3u, requests[4].wParam);
-  EXPECT_EQ(2u, requests[6].wParam);
+  // Each click a request and its end: left arrow, right arrow, page right, page left.
+  EXPECT_EQ(Params({0, kSbEndScroll, 1, kSbEndScroll, 3, kSbEndScroll, 2, kSbEndScroll}), wParams(OS_WM_HSCROLL));
   EXPECT_TRUE(only(OS_WM_LBUTTONDOWN).empty());
   EXPECT_TRUE(only(OS_WM_LBUTTONUP).empty());
 }
@@ -217,12 +184,8 @@ TEST_F(DesktopWindow, DraggingTheThumbReportsItsPositionOnRelease) {
   motion(200, 60, SDL_BUTTON_LMASK);  // off the bar: the thumb follows along it
   button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 200, 60);
   pumpAll();
-  std::vector<Seen> requests = only(OS_WM_HSCROLL);
-  ASSERT_EQ(3u, requests.size());
   // (200 - 4 - 17) * 400 / (320 - 51) = 266.2
-  EXPECT_EQ(uintptr_t{kSbThumbTrack | 266 << 16}, requests[0].wParam);
-  EXPECT_EQ(uintptr_t{kSbThumbPosition | 266 << 16}, requests[1].wParam);
-  EXPECT_EQ(uintptr_t{kSbEndScroll}, requests[2].wParam);
+  EXPECT_EQ(Params({kSbThumbTrack | 266 << 16, kSbThumbPosition | 266 << 16, kSbEndScroll}), wParams(OS_WM_HSCROLL));
   EXPECT_TRUE(only(OS_WM_MOUSEMOVE).empty());  // the bar had the pointer
 }
 
@@ -258,10 +221,8 @@ TEST_F(DesktopWindow, AUserResizeGivesSizingSizeAndItsEnd) {
     ASSERT_GT(size, sizing);
     EXPECT_EQ(point(c.w, c.h), seen[static_cast<size_t>(size)].lParam);
     EXPECT_GT(indexOf(OS_WM_EXITSIZEMOVE), size);
-    OsRect r;
-    osGetWindowRect(window, &r);
-    EXPECT_EQ(c.w, r.right - r.left);
-    EXPECT_EQ(c.h, r.bottom - r.top);
+    const Rect r = windowRect();
+    EXPECT_EQ(point(c.w, c.h), point(r[2] - r[0], r[3] - r[1]));
   }
 }
 

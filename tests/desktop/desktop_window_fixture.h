@@ -6,13 +6,10 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -65,6 +62,14 @@ inline std::vector<Seen> only(unsigned message) {
   }
   return out;
 }
+
+// The wParams of the messages of one kind, in order.
+inline std::vector<uintptr_t> wParams(unsigned message) {
+  std::vector<uintptr_t> out;
+  for (const Seen& s : only(message)) out.push_back(s.wParam);
+  return out;
+}
+using Params = std::vector<uintptr_t>;
 
 // Index of the first message of a kind at or after from, -1 if none.
 inline int indexOf(unsigned message, size_t from = 0) {
@@ -132,18 +137,28 @@ class DesktopWindow : public ::testing::Test {
   uint32_t screenPixel(int px, int py) {
     XImage* image = XGetImage(x, xwindow, px, py, 1, 1, AllPlanes, ZPixmap);
     if (image == nullptr) return 0xFFFFFFFF;
-    unsigned long p = XGetPixel(image, 0, 0);
-    auto channel = [p](unsigned long mask) {
-      int shift = 0;
-      while (mask != 0 && !(mask & 1)) {
-        mask >>= 1;
-        shift++;
-      }
-      return static_cast<uint32_t>((p >> shift) & 0xFF);
-    };
-    uint32_t rgb = channel(image->red_mask) << 16 | channel(image->green_mask) << 8 | channel(image->blue_mask);
+    const uint32_t rgb = rgbAt(image, 0, 0);
     XDestroyImage(image);
     return rgb;
+  }
+  // Several pixels, in the order given.
+  std::vector<uint32_t> screenPixels(std::initializer_list<std::pair<int, int>> points) {
+    std::vector<uint32_t> out;
+    for (const auto& p : points) out.push_back(screenPixel(p.first, p.second));
+    return out;
+  }
+
+  // The window's rectangle on the screen and its client rectangle.
+  using Rect = std::array<int, 4>;  // left, top, right, bottom
+  Rect windowRect() {
+    OsRect r;
+    osGetWindowRect(window, &r);
+    return {r.left, r.top, r.right, r.bottom};
+  }
+  Rect clientRect() {
+    OsRect r;
+    osGetClientRect(window, &r);
+    return {r.left, r.top, r.right, r.bottom};
   }
 
   void fill(int l, int t, int r, int b, uint32_t rgb) {

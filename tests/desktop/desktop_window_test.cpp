@@ -21,28 +21,17 @@ TEST_F(DesktopWindow, CreationSendsCreateThenSizeThenOnePaint) {
 }
 
 TEST_F(DesktopWindow, GeometryIsTheClientAreaWithoutFrame) {
-  OsRect r;
-  osGetClientRect(window, &r);
-  EXPECT_EQ(320, r.right);
-  EXPECT_EQ(160, r.bottom);
-  osGetWindowRect(window, &r);
-  EXPECT_EQ(40, r.left);
-  EXPECT_EQ(30, r.top);
-  EXPECT_EQ(360, r.right);
-  EXPECT_EQ(190, r.bottom);
+  EXPECT_EQ((Rect{0, 0, 320, 160}), clientRect());
+  EXPECT_EQ((Rect{40, 30, 360, 190}), windowRect());
   OsRect adjusted = {0, 0, 385, 50};
   osAdjustWindowRect(&adjusted);
-  EXPECT_EQ(385, adjusted.right - adjusted.left);
-  EXPECT_EQ(50, adjusted.bottom - adjusted.top);
-  EXPECT_EQ(17, osGetSystemMetric(OS_SM_CXVSCROLL));
-  EXPECT_EQ(17, osGetSystemMetric(OS_SM_CYHSCROLL));
-  EXPECT_EQ(0, osGetSystemMetric(OS_SM_CYCAPTION));
+  EXPECT_EQ(std::make_pair(385, 50), std::make_pair(adjusted.right - adjusted.left, adjusted.bottom - adjusted.top));
+  EXPECT_EQ((std::vector<int>{17, 17, 0}), (std::vector<int>{osGetSystemMetric(OS_SM_CXVSCROLL),
+                                                             osGetSystemMetric(OS_SM_CYHSCROLL),
+                                                             osGetSystemMetric(OS_SM_CYCAPTION)}));
   OsRect work;
   osGetWorkArea(&work);  // no window manager: the whole screen
-  EXPECT_EQ(0, work.left);
-  EXPECT_EQ(0, work.top);
-  EXPECT_EQ(1280, work.right);
-  EXPECT_EQ(1024, work.bottom);
+  EXPECT_EQ((Rect{0, 0, 1280, 1024}), (Rect{work.left, work.top, work.right, work.bottom}));
 }
 
 TEST_F(DesktopWindow, OwnResizeSendsSizeAtOnceAndNoSizing) {
@@ -50,12 +39,7 @@ TEST_F(DesktopWindow, OwnResizeSendsSizeAtOnceAndNoSizing) {
   // WM_SIZE reached the procedure before the call returned.
   ASSERT_EQ(1u, only(OS_WM_SIZE).size());
   EXPECT_EQ(point(300, 100), only(OS_WM_SIZE)[0].lParam);
-  OsRect r;
-  osGetWindowRect(window, &r);
-  EXPECT_EQ(60, r.left);
-  EXPECT_EQ(70, r.top);
-  EXPECT_EQ(360, r.right);
-  EXPECT_EQ(170, r.bottom);
+  EXPECT_EQ((Rect{60, 70, 360, 170}), windowRect());
   pumpAll();
   EXPECT_TRUE(only(OS_WM_SIZING).empty());
   int w, h;
@@ -79,10 +63,7 @@ TEST_F(DesktopWindow, RequestsFromAnotherThreadWaitForTheWindowThread) {
   EXPECT_EQ(point(250, 90), only(OS_WM_SIZE)[0].lParam);
   EXPECT_STREQ("from the MIDI thread", SDL_GetWindowTitle(desktopSdlWindow()));
   EXPECT_FALSE(SDL_GetWindowFlags(desktopSdlWindow()) & SDL_WINDOW_ALWAYS_ON_TOP);
-  OsRect r;
-  osGetWindowRect(window, &r);
-  EXPECT_EQ(40, r.left);  // size only: the window stayed where it was
-  EXPECT_EQ(290, r.right);
+  EXPECT_EQ((Rect{40, 30, 290, 120}), windowRect());  // size only: the window stayed where it was
 }
 
 // ---- Drawing.
@@ -99,17 +80,10 @@ TEST_F(DesktopWindow, FillsFromAnotherThreadReachTheScreenThroughTheWindowThread
   // Nothing is presented until the window thread dispatches.
   EXPECT_EQ(0x000000u, screenPixel(20, 20));
   pumpAll();
-  EXPECT_EQ(0xFF0000u, screenPixel(10, 10));
-  EXPECT_EQ(0xFF0000u, screenPixel(49, 39));
-  EXPECT_EQ(0x000000u, screenPixel(50, 39));  // right and bottom bounds are exclusive
-  EXPECT_EQ(0x000000u, screenPixel(49, 40));
-  EXPECT_EQ(0x00FF00u, screenPixel(100, 20));
-  EXPECT_EQ(0x000000u, screenPixel(101, 20));
-  EXPECT_EQ(0x0000FFu, screenPixel(319, 159));
-  EXPECT_EQ(0xFFFF00u, screenPixel(0, 0));
-  EXPECT_EQ(0xFFFF00u, screenPixel(4, 4));
-  EXPECT_EQ(0x000000u, screenPixel(5, 5));
-  EXPECT_EQ(0x000000u, screenPixel(60, 70));
+  // Right and bottom bounds are exclusive.
+  EXPECT_EQ((std::vector<uint32_t>{0xFF0000, 0xFF0000, 0, 0, 0x00FF00, 0, 0x0000FF, 0xFFFF00, 0xFFFF00, 0, 0}),
+            screenPixels({{10, 10}, {49, 39}, {50, 39}, {49, 40}, {100, 20}, {101, 20}, {319, 159}, {0, 0}, {4, 4},
+                          {5, 5}, {60, 70}}));
 }
 
 TEST_F(DesktopWindow, DrawingWhileTheWindowThreadPresentsEndsWithTheLastPicture) {
@@ -122,8 +96,7 @@ TEST_F(DesktopWindow, DrawingWhileTheWindowThreadPresentsEndsWithTheLastPicture)
   while (!done) osDispatchOneMessage();
   midi.join();
   pumpAll();
-  EXPECT_EQ(0x336699u, screenPixel(0, 0));
-  EXPECT_EQ(0x336699u, screenPixel(319, 159));
+  EXPECT_EQ((std::vector<uint32_t>{0x336699, 0x336699}), screenPixels({{0, 0}, {319, 159}}));
 }
 
 TEST_F(DesktopWindow, OffscreenSurfacesCopyToTheWindowClipped) {
@@ -133,8 +106,7 @@ TEST_F(DesktopWindow, OffscreenSurfacesCopyToTheWindowClipped) {
   fill(0, 0, 320, 160, 0xFFFFFF);
   osCopyBlock(surface, 0, 0, 100, 50, back, 0, 0);  // a new surface is black
   pumpAll();
-  EXPECT_EQ(0x000000u, screenPixel(99, 49));
-  EXPECT_EQ(0xFFFFFFu, screenPixel(100, 49));
+  EXPECT_EQ((std::vector<uint32_t>{0x000000, 0xFFFFFF}), screenPixels({{99, 49}, {100, 49}}));
   osFillRect(back, &r, 0x11, 0x22, 0x33);
   r = {90, 40, 100, 50};
   osFillRect(back, &r, 0xAA, 0xBB, 0xCC);
@@ -143,20 +115,16 @@ TEST_F(DesktopWindow, OffscreenSurfacesCopyToTheWindowClipped) {
   osCopyBlock(surface, 200, 100, 60, 60, back, 80, 30);
   osDestroyOffscreen(back);
   pumpAll();
-  EXPECT_EQ(0x112233u, screenPixel(200, 100));
-  EXPECT_EQ(0xAABBCCu, screenPixel(210, 110));
-  EXPECT_EQ(0xAABBCCu, screenPixel(219, 119));
-  EXPECT_EQ(0xFFFFFFu, screenPixel(220, 119));
-  EXPECT_EQ(0xFFFFFFu, screenPixel(219, 120));
+  EXPECT_EQ((std::vector<uint32_t>{0x112233, 0xAABBCC, 0xAABBCC, 0xFFFFFF, 0xFFFFFF}),
+            screenPixels({{200, 100}, {210, 110}, {219, 119}, {220, 119}, {219, 120}}));
 }
 
 TEST_F(DesktopWindow, ScrollingMovesPixelsAndAsksForOnePaint) {
   fill(100, 0, 110, 160, 0xFF0000);
   osScrollWindow(window, -30, 0);
   pumpAll();
-  EXPECT_EQ(0xFF0000u, screenPixel(70, 50));
-  EXPECT_EQ(0x000000u, screenPixel(100, 50));
-  EXPECT_EQ(0x000000u, screenPixel(300, 50));  // the uncovered strip is black
+  // The uncovered strip is black.
+  EXPECT_EQ((std::vector<uint32_t>{0xFF0000, 0, 0}), screenPixels({{70, 50}, {100, 50}, {300, 50}}));
   EXPECT_EQ(1u, only(OS_WM_PAINT).size());
   seen.clear();
   osScrollWindow(window, 0, 0);

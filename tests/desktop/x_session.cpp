@@ -108,3 +108,16 @@ void stopXvfb(pid_t pid) {
   ::kill(pid, SIGTERM);
   reap(pid, std::chrono::seconds(5));
 }
+
+uint32_t rgbAt(XImage* image, int px, int py) {
+  const unsigned long pixel = XGetPixel(image, px, py);
+  auto channel = [pixel](unsigned long mask) {
+    int shift = 0;
+    while (mask != 0 && !(mask & 1)) {
+      mask >>= 1;
+      shift++;
+    }
+    return static_cast<uint32_t>((pixel >> shift) & 0xFF);
+  };
+  return channel(image->red_mask) << 16 | channel(image->green_mask) << 8 | channel(image->blue_mask);
+}

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 // Starts Xvfb (1280x1024x24, no TCP) as a child of ours and connects to it.
@@ -30,6 +32,9 @@ void askToClose(Display* x, Window w);
 // 10 s; without a connection or window it sends SIGTERM and waits up to 5 s.
 // Returns the program's wait status (-1: it had to be killed).
 int closeProgram(Display* x, Window w, pid_t program);
+
+// The pixel of an image at (px, py) as 0xRRGGBB, whatever the visual's masks.
+uint32_t rgbAt(XImage* image, int px, int py);
 
 // Ends an Xvfb that startXvfb started.
 void stopXvfb(pid_t pid);
