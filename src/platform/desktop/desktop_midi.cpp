@@ -106,6 +106,11 @@ void onPortRegistration(jack_port_id_t, int, void*) { session.generation.fetch_a
 
 void onClientRegistration(const char*, int, void*) { session.generation.fetch_add(1); }
 
+// A port of ours cut from its device is closed and opened anew at the next look.
+void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* client) {
+  if (!connected && jackPortsCut(static_cast<jack_client_t*>(client), a, b)) session.generation.fetch_add(1);
+}
+
 // The ALSA reader thread heard clients or ports come, go or change.
 void onAlsaHeard() { session.generation.fetch_add(1); }
 
@@ -160,6 +165,7 @@ bool jackAnswers() {
   jack_on_info_shutdown(client, onJackShutdown, nullptr);
   jack_set_port_registration_callback(client, onPortRegistration, nullptr);
   jack_set_client_registration_callback(client, onClientRegistration, nullptr);
+  jack_set_port_connect_callback(client, onPortConnect, client);
   jackPortsBind(client, deliverIn);
   if (jack_activate(client) != 0) {
     jackPortsUnbind();

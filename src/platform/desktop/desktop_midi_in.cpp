@@ -187,6 +187,14 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
   }
 }
 
+bool osMidiInLost(MidiHandle handle) {
+  std::unique_lock<std::recursive_mutex> slotGuard;
+  InSlot* s = lockOpenInput(handle, &slotGuard);
+  if (!s) return false;
+  const int lane = static_cast<int>(s - inSlots);
+  return session.alsa.load() ? alsaLaneLost(true, lane) : jackLaneLost(true, lane);
+}
+
 int osMidiInPrepare(MidiHandle handle, MidiHeader* header) {
   std::unique_lock<std::recursive_mutex> slotGuard;
   InSlot* s = lockOpenInput(handle, &slotGuard);

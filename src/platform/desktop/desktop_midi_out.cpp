@@ -130,6 +130,13 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
   }
 }
 
+bool osMidiOutLost(MidiHandle handle) {
+  std::unique_lock<std::mutex> slotGuard;
+  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  if (!o) return false;
+  return session.alsa.load() ? alsaLaneLost(false, o->lane) : jackLaneLost(false, o->lane);
+}
+
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
   std::unique_lock<std::mutex> slotGuard;
   OutSlot* o = lockOpenOutput(handle, &slotGuard);
