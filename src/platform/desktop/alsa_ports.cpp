@@ -39,6 +39,7 @@ struct Lane {
 };
 
 snd_seq_t* seq;               // our client; null: closed (table lock)
+int self;                     // its client number
 snd_midi_event_t* encoder;    // bytes to events, for the senders (sendLock)
 snd_midi_event_t* decoder;    // events to bytes, for the reader thread
 int wakeFds[2] = {-1, -1};    // pipe that ends the reader's wait
@@ -61,14 +62,22 @@ void clearLanes() {
   }
 }
 
-// The device port at `address` exited, or every port of client `client`
-// (port -1): lanes connected to it are lost.
-void markLost(int client, int port) {
+int addressOf(const snd_seq_addr_t& a) { return a.client << 8 | a.port; }
+
+// The device port client:devicePort exited, or every port of client `client`
+// (devicePort -1), or the connection between `cutFrom` and `cutTo` was cut: lanes
+// connected to that device are lost.
+void markLost(int client, int devicePort, int cutFrom = -1, int cutTo = -1) {
   for (Lane* lanes : {outLanes, inLanes}) {
     const int n = lanes == outLanes ? kAlsaOutLanes : kAlsaInLanes;
     for (int i = 0; i < n; i++) {
       const int device = lanes[i].device.load();
-      if (device >= 0 && device >> 8 == client && (port < 0 || (device & 0xFF) == port)) lanes[i].lost.store(1);
+      const int port = lanes[i].port.load();
+      if (device < 0 || port < 0) continue;
+      const int ours = self << 8 | port;
+      const bool gone = device >> 8 == client && (devicePort < 0 || (device & 0xFF) == devicePort);
+      const bool cut = (cutFrom == device && cutTo == ours) || (cutFrom == ours && cutTo == device);
+      if (gone || cut) lanes[i].lost.store(1);
     }
   }
 }
@@ -80,6 +89,9 @@ void announced(const snd_seq_event_t* ev) {
       break;
     case SND_SEQ_EVENT_CLIENT_EXIT:
       markLost(ev->data.addr.client, -1);
+      break;
+    case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
+      markLost(-1, -1, addressOf(ev->data.connect.sender), addressOf(ev->data.connect.dest));
       break;
     case SND_SEQ_EVENT_CLIENT_START:
     case SND_SEQ_EVENT_CLIENT_CHANGE:
@@ -213,6 +225,7 @@ int alsaPortsOpen(const char* name, AlsaInDelivery deliver, AlsaHeard heard) {
     snd_midi_event_no_status(decoder, 1);  // every message with its status byte
     clearLanes();
     seq = s;
+    self = snd_seq_client_id(s);
     delivery = deliver;
     heardChange = heard;
     stopping.store(false);

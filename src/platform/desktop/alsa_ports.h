@@ -46,5 +46,6 @@ int alsaInOpen(int lane, const char* name, const char* device);
 void alsaInClose(int lane);
 
 // Whether the device port that lane was connected to at its open has exited
-// since (a port of the same name may be there again). Any thread.
+// since, or that connection was cut (a port of the same name may be there
+// again). Any thread.
 bool alsaLaneLost(bool input, int lane);
