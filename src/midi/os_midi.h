@@ -75,6 +75,10 @@ void osMidiNameNextPort(int number);
 bool osMidiInLost(MidiHandle handle);
 bool osMidiOutLost(MidiHandle handle);
 
+// Whether the failed-ports box goes on with a line naming the MIDI devices
+// there are (the desktop program; the Windows box keeps its exact text).
+bool osMidiNamesDevicesInReport(void);
+
 int osMidiInCount(void);
 int osMidiOutCount(void);
 int osMidiInCaps(int index, MidiDeviceCaps* caps);

@@ -434,6 +434,8 @@ uint32_t osMidiDeviceGeneration(void) {
   return session.generation.load();
 }
 
+bool osMidiNamesDevicesInReport(void) { return true; }
+
 int osMidiInCount(void) { return listCount(true); }
 int osMidiOutCount(void) { return listCount(false); }
 int osMidiInCaps(int index, MidiDeviceCaps* caps) { return listCaps(true, index, caps); }

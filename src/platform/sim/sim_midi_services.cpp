@@ -95,6 +95,8 @@ bool osMidiOutLost(MidiHandle handle) {
   return openOut(handle) == nullptr;
 }
 
+bool osMidiNamesDevicesInReport(void) { return false; }  // the Windows program's box
+
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
   if (handle != 0 && quickSends.load(std::memory_order_acquire) &&
       quickSlot(handle).load(std::memory_order_acquire) == handle) {

@@ -181,6 +181,8 @@ bool osMidiOutLost(MidiHandle handle) {
   return false;
 }
 
+bool osMidiNamesDevicesInReport(void) { return false; }
+
 int osMidiInCount(void) { return static_cast<int>(midiInGetNumDevs()); }
 int osMidiOutCount(void) { return static_cast<int>(midiOutGetNumDevs()); }
 
