@@ -178,7 +178,8 @@ int openLane(Lane* lane, bool input, const char* name, const char* device) {
   lane->lost.store(0);
   lane->port.store(ours, std::memory_order_release);
   if (device) {
-    const int connected = input ? snd_seq_connect_from(seq, ours, client, port) : snd_seq_connect_to(seq, ours, client, port);
+    const int connected =
+        input ? snd_seq_connect_from(seq, ours, client, port) : snd_seq_connect_to(seq, ours, client, port);
     if (connected < 0) {
       lane->port.store(-1, std::memory_order_release);
       lane->device.store(-1);

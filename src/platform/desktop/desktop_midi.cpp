@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -416,8 +415,9 @@ int desktopMidiRelease(void) {
 }
 
 // Changed by our JACK client's callbacks (ports and clients that come and go,
-// the server's shutdown) and by our ALSA client's reader thread. While a lost server is awaited, the window thread's
-// call tries it again about once a second.
+// the server's shutdown) and by our ALSA client's reader thread. While a lost
+// server is awaited, the window thread's call tries it again about once a
+// second.
 void osMidiNameNextPort(int number) { nextPortNumber = number; }
 
 uint32_t osMidiDeviceGeneration(void) {
