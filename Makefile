@@ -8,14 +8,15 @@ BUILD := build
 CMAKE_GEN := -G Ninja
 JOBS ?= $(shell nproc)
 
-# libjack-jackd2-dev by name: left to itself, apt satisfies librtmidi-dev with
-# JACK 1's libjack-dev, which the jackd2 server of the tests then removes
-# together with librtmidi-dev.
+# libjack-jackd2-dev by name: left to itself, apt satisfies librtmidi-dev (for
+# the tests' JACK peers; the program does not use it) with JACK 1's
+# libjack-dev, which the jackd2 server of the tests then removes together with
+# librtmidi-dev.
 # librsvg2-bin and python3 turn data/notalumen.svg into the icon files; the
 # sim writes its pictures with libpng.
-RUN_PACKAGES := cmake ninja-build g++ make pkg-config librtmidi-dev libjack-jackd2-dev libasound2-dev libsdl2-dev \
+RUN_PACKAGES := cmake ninja-build g++ make pkg-config libjack-jackd2-dev libasound2-dev libsdl2-dev \
   librsvg2-bin python3 libpng-dev
-TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev file \
+TEST_PACKAGES := $(RUN_PACKAGES) librtmidi-dev libgtest-dev libbenchmark-dev file \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth \
   python3 xdotool x11-utils x11-apps \
   jackd2 desktop-file-utils openbox

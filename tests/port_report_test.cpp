@@ -56,11 +56,20 @@ TEST_F(PortReport, OnlyTheFailedPortsAndTheirHeadings) {
   outPorts[5].failed = 255;  // beyond OUT3: not handled
   char text[kPortReportSize];
   buildPortReport(text, sizeof text, 1033);
-  EXPECT_STREQ(text,
-               "Cannot open MIDI OUT Device(s): \n"
-               "  OUT2:   \n"
-               "  OUT3: COM4  \n"
-               "Click OK, if you continue and enable port(s) other than the above. ");
+  const std::string report =
+      "Cannot open MIDI OUT Device(s): \n"
+      "  OUT2:   \n"
+      "  OUT3: COM4  \n"
+      "Click OK, if you continue and enable port(s) other than the above. ";
+  EXPECT_EQ(text, report);
+  // On the desktop a line after it names the devices there are.
+  buildPortReport(text, sizeof text, 1033, true);
+  EXPECT_EQ(text, report + "\nMIDI devices: IN: -; OUT: - ");
+  simAddMidiIn("Keys A");
+  simAddMidiOut("Synth");
+  simAddMidiOut("Drums");
+  buildPortReport(text, sizeof text, 1033, true);
+  EXPECT_EQ(text, report + "\nMIDI devices: IN: Keys A; OUT: Synth, Drums ");
 }
 
 }  // namespace

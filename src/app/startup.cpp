@@ -22,6 +22,7 @@
 #include "engine/engine.h"
 #include "state/tables.h"
 #include "midi/open_close.h"
+#include "midi/os_midi.h"
 #include "midi/port_report.h"
 #include "midi/ports.h"
 #include "midi/senders.h"
@@ -226,8 +227,9 @@ void startupPorts(void) {
   if (failures.outputs != 0 || failures.inputs != 0) {
     static char english[kPortReportSize];
     static char japanese[kPortReportSize];
-    buildPortReport(english, sizeof english, 0);
-    buildPortReport(japanese, sizeof japanese, kJapanese);
+    const bool withDevices = osMidiNamesDevicesInReport();
+    buildPortReport(english, sizeof english, 0, withDevices);
+    buildPortReport(japanese, sizeof japanese, kJapanese, withDevices);
     int answer = showMessage(english, japanese, OS_MB_OKCANCEL | OS_MB_ICONINFORMATION | OS_MB_TOPMOST);
     if (answer != OS_IDOK) exitProgram(1);
   }

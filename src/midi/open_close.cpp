@@ -292,11 +292,13 @@ void closeAllPorts(void) {
 
 bool inDeviceGone(int k) {
   assert(k >= 0 && k < kPortCount);
+  if (inPorts[k].handle != 0 && osMidiInLost(inPorts[k].handle)) return true;
   return inPorts[k].openName[0] != 0 && deviceIndexOf(inPorts[k].openName, true) < 0;
 }
 
 bool outDeviceGone(int k) {
   assert(k >= 0 && k < kPortCount);
+  if (outPorts[k].handle != 0 && osMidiOutLost(outPorts[k].handle)) return true;
   return outPorts[k].openName[0] != 0 && deviceIndexOf(outPorts[k].openName, false) < 0;
 }
 

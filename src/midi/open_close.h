@@ -41,7 +41,8 @@ void closeOutPort(int k, bool disable);
 
 // Devices that come and go. True when the device that input / output k is
 // open on is no longer among the MIDI system's devices (the name it was
-// opened under is gone).
+// opened under is gone), or the MIDI system says its handle lost that device
+// (a device of the same name may be back already).
 bool inDeviceGone(int k);
 bool outDeviceGone(int k);
 // Input / output k is followed and not open: when a device now matches its

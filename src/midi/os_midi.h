@@ -68,6 +68,17 @@ uint32_t osMidiDeviceGeneration(void);
 // name stays the same whichever ports failed or opened first. 0: no number.
 void osMidiNameNextPort(int number);
 
+// Whether an open handle lost the device it was opened on, although a device
+// of the same name may be listed again (its program ended and started again,
+// or the connection to it was cut, between two looks). The program then
+// closes the port and opens it anew. A platform that cannot tell says false.
+bool osMidiInLost(MidiHandle handle);
+bool osMidiOutLost(MidiHandle handle);
+
+// Whether the failed-ports box goes on with a line naming the MIDI devices
+// there are (the desktop program; the Windows box keeps its exact text).
+bool osMidiNamesDevicesInReport(void);
+
 int osMidiInCount(void);
 int osMidiOutCount(void);
 int osMidiInCaps(int index, MidiDeviceCaps* caps);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/log.h"
+#include "midi/os_midi.h"
 #include "midi/ports.h"
 
 namespace {
@@ -25,6 +26,9 @@ const char kTailJa[] =
     "\x8f\xe3\x8b\x4c\x88\xc8\x8a\x4f\x82\xcc\x83\x7c\x81\x5b\x83\x67\x82\xf0\x97\x4c\x8c\xf8\x82\xc9\x82\xb5\x82\xc4"
     "\x81\x41\x8c\x70\x91\xb1\x82\xb7\x82\xe9\x8f\xea\x8d\x87\x82\xcd OK \x82\xf0\x89\x9f\x82\xb5\x82\xc4\x82\xad\x82"
     "\xbe\x82\xb3\x82\xa2. ";
+
+// "MIDI devices there are:"
+const char kDevicesJa[] = "\x8eg\x97p\x82\xc5\x82\xab\x82\xe9 MIDI \x8b@\x8a\xed:";
 
 const char kOutHeadEn[] = "Cannot open MIDI OUT Device(s): \n";
 const char kInHeadEn[] = "Cannot open MIDI IN Device(s): \n";
@@ -63,9 +67,41 @@ const char* portName(const char* field, char* copy) {
   return copy;
 }
 
+// The names of the devices there are, one line after the report:
+// "\nMIDI devices: IN: a, b; OUT: c ". Names beyond the line's room are left
+// out ("..."); a line that does not fit after the report is left out.
+void appendDevices(Appender& out, bool japanese) {
+  static char line[4096];  // window thread only
+  size_t length = 0;
+  // Keeps room for "... " and the terminator.
+  auto add = [&length](const char* piece) {
+    const size_t n = std::strlen(piece);
+    if (length + n + 5 > sizeof line) return false;
+    std::memcpy(line + length, piece, n);
+    length += n;
+    return true;
+  };
+  add("\n");
+  add(japanese ? kDevicesJa : "MIDI devices:");
+  bool cut = false;
+  for (int input = 1; input >= 0 && !cut; input--) {
+    add(input ? " IN:" : "; OUT:");
+    const int count = input ? osMidiInCount() : osMidiOutCount();
+    int shown = 0;
+    for (int i = 0; i < count && !cut; i++) {
+      MidiDeviceCaps caps;
+      if ((input ? osMidiInCaps(i, &caps) : osMidiOutCaps(i, &caps)) != OS_MIDI_OK) continue;
+      cut = !add(shown++ ? ", " : " ") || !add(caps.name);
+    }
+    if (shown == 0) add(" -");
+  }
+  std::snprintf(line + length, 5, "%s", cut ? "... " : " ");
+  if (static_cast<int>(std::strlen(line)) < out.size - out.length) appendText(out, line);
+}
+
 }  // namespace
 
-int buildPortReport(char* text, int size, int languageId) {
+int buildPortReport(char* text, int size, int languageId, bool withDevices) {
   assert(text != nullptr && size >= 1);
   const bool japanese = languageId == kLanguageJapanese;
   Appender out = {text, size, 0, false};
@@ -89,6 +125,7 @@ int buildPortReport(char* text, int size, int languageId) {
     }
   }
   appendText(out, japanese ? kTailJa : kTailEn);
+  if (withDevices && !out.overflow) appendDevices(out, japanese);
   if (out.overflow) {
     log("Port report needs more than %d bytes.\n", size);
     text[0] = 0;

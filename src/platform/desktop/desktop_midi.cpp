@@ -1,9 +1,9 @@
 // Desktop (Linux) MIDI services: the devices are the ports of other programs
 // on a JACK server or the ALSA sequencer. On JACK all our ports belong to one
 // client, "Notalumen" ("In 1".., "Out 1".., and "Out" for the MIDI mapper),
-// whose process callback delivers the input; on ALSA (over RtMidi) every
-// connection is a sequencer client named "Notalumen" with the same port names,
-// and input comes on RtMidi's reader thread.
+// whose process callback delivers the input; on ALSA they belong to one
+// sequencer client "Notalumen" with the same port names, whose reader thread
+// delivers the input (alsa_ports.cpp).
 //
 // Which MIDI system: NOTALUMEN_MIDI=alsa or NOTALUMEN_MIDI=jack forces one;
 // otherwise JACK when a JACK server answers (the server JACK_DEFAULT_SERVER
@@ -14,7 +14,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <jack/jack.h>
-#include <rtmidi/RtMidi.h>
 #include <strings.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,14 +21,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 
 #include "support/log.h"
 #include "midi/os_midi.h"
-#include "platform/desktop/alsa_watch.h"
+#include "platform/desktop/alsa_ports.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/desktop_midi_internal.h"
 #include "platform/desktop/jack_ports.h"
@@ -45,7 +43,7 @@ OutSlot outSlots[kOutSlots];
 MapperPort mapperPort;
 uint32_t lastGeneration;
 int openHandles;  // input and output handles open (under tableLock)
-thread_local int deliveringOnMidiThread;  // inside a notification made on RtMidi's thread
+thread_local int deliveringOnMidiThread;  // inside a notification made on an input's reader thread
 
 const char kClientName[] = "Notalumen";
 const char kMapperPortName[] = "Out";
@@ -81,40 +79,10 @@ OutSlot* outSlotOf(MidiHandle handle, uint32_t* generation) {
 
 // ---- Errors.
 
-void onRtMidiError(RtMidiError::Type type, const std::string& text, void* data) {
-  // With a callback set RtMidi throws nothing and prints nothing: the call that
-  // failed returns and we look at the record.
-  if (type == RtMidiError::DEBUG_WARNING) return;
-  ErrorRecord* record = static_cast<ErrorRecord*>(data);
-  record->type.store(type);
-  record->failed.store(1);
-  log("MIDI: %s\n", text.c_str());
-}
-
-// Result code of an RtMidi failure. connecting: the failure came while joining
-// the other program's port, which the port code reports as a device in use.
-int resultOf(int type, bool connecting) {
-  switch (type) {
-    case RtMidiError::INVALID_DEVICE:
-    case RtMidiError::NO_DEVICES_FOUND:
-      return OS_MIDI_BADDEVICEID;
-    case RtMidiError::MEMORY_ERROR:
-      return OS_MIDI_NOMEM;
-    case RtMidiError::INVALID_PARAMETER:
-    case RtMidiError::INVALID_USE:
-      return OS_MIDI_INVALPARAM;
-    default:
-      return connecting ? OS_MIDI_ALLOCATED : OS_MIDI_NODRIVER;
-  }
-}
-
-// Result code of an exception that left RtMidi or the library.
+// Result code of an exception that left the library.
 int resultOfException() {
   try {
     throw;
-  } catch (const RtMidiError& e) {
-    log("MIDI: %s\n", e.what());
-    return resultOf(e.getType(), false);
   } catch (const std::bad_alloc&) {
     return OS_MIDI_NOMEM;
   } catch (const std::exception& e) {
@@ -137,21 +105,19 @@ void onPortRegistration(jack_port_id_t, int, void*) { session.generation.fetch_a
 
 void onClientRegistration(const char*, int, void*) { session.generation.fetch_add(1); }
 
-// ---- The session: which system, our JACK client, the ALSA listers.
-
-void dropListers() {
-  delete session.inLister;
-  delete session.outLister;
-  session.inLister = nullptr;
-  session.outLister = nullptr;
-  inList.taken = 0;
-  outList.taken = 0;
+// A port of ours cut from its device is closed and opened anew at the next look.
+void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* client) {
+  if (!connected && jackPortsCut(static_cast<jack_client_t*>(client), a, b)) session.generation.fetch_add(1);
 }
 
-// ALSA outputs: a connection per open handle, gone when the handle closes.
-void releaseOutput(RtMidiOut** midi) {
-  delete *midi;
-  *midi = nullptr;
+// The ALSA reader thread heard clients or ports come, go or change.
+void onAlsaHeard() { session.generation.fetch_add(1); }
+
+// ---- The session: which system, our JACK or ALSA client, the lists.
+
+void dropListers() {
+  inList.taken = 0;
+  outList.taken = 0;
 }
 
 void dropJack() {
@@ -167,7 +133,7 @@ void dropJack() {
 bool endSession() {
   if (openHandles > 0) return false;
   dropListers();
-  alsaWatchClose();
+  alsaPortsClose();
   dropJack();
   session.system = DESKTOP_MIDI_NONE;
   session.alsa.store(0);
@@ -198,7 +164,8 @@ bool jackAnswers() {
   jack_on_info_shutdown(client, onJackShutdown, nullptr);
   jack_set_port_registration_callback(client, onPortRegistration, nullptr);
   jack_set_client_registration_callback(client, onClientRegistration, nullptr);
-  jackPortsBind(client, onJackIn);
+  jack_set_port_connect_callback(client, onPortConnect, client);
+  jackPortsBind(client, deliverIn);
   if (jack_activate(client) != 0) {
     jackPortsUnbind();
     jack_client_close(client);
@@ -216,14 +183,18 @@ bool jackAnswers() {
   return true;
 }
 
+// Opens our one sequencer client, whose reader thread hears clients and ports
+// come and go.
 bool alsaAnswers(int* error) {
-  // RtMidi opens the sequencer through this device; without it (a container,
-  // a machine without the snd-seq module) its constructor would throw and print.
+  if (alsaPortsActive()) return true;
+  // The library's configuration is not even read without the device (a
+  // container, a machine without the snd-seq module).
   const int fd = ::open("/dev/snd/seq", O_RDWR | O_NONBLOCK | O_CLOEXEC);
   *error = fd < 0 ? errno : 0;
   if (fd < 0) return false;
   ::close(fd);
-  return true;
+  *error = alsaPortsOpen(kClientName, deliverIn, onAlsaHeard);
+  return *error == 0;
 }
 
 // Says once on standard error why no MIDI system serves.
@@ -311,11 +282,7 @@ void ensureSession() {
     dropListers();  // the lists were of the other system
     session.system = system;
     session.alsa.store(system == DESKTOP_MIDI_ALSA);
-    if (system == DESKTOP_MIDI_ALSA) {
-      alsaWatchOpen(kClientName);
-    } else {
-      alsaWatchClose();
-    }
+    if (system != DESKTOP_MIDI_ALSA) alsaPortsClose();
   }
   if (system != DESKTOP_MIDI_NONE) session.jackLost.store(0);
 }
@@ -323,16 +290,6 @@ void ensureSession() {
 bool sessionServes() {
   return session.system == DESKTOP_MIDI_ALSA || (session.system == DESKTOP_MIDI_JACK && session.jack &&
                                                   !session.jackGone.load());
-}
-
-template <class T>
-T* newConnection(ErrorRecord* errors) {
-  // ALSA: each RtMidi object is a sequencer client of its own, all named
-  // "Notalumen".
-  std::unique_ptr<T> midi(new T(RtMidi::LINUX_ALSA, kClientName));
-  errors->failed.store(0);
-  midi->setErrorCallback(onRtMidiError, errors);
-  return midi.release();
 }
 
 // Adds a port (full name) to a list when it fits and is not one of ours.
@@ -360,25 +317,11 @@ void takeList(bool input) {
     if (ports) jack_free(ports);
     return;
   }
-  RtMidi* lister;
   if (input) {
-    if (!session.inLister) session.inLister = newConnection<RtMidiIn>(&session.listerErrors);
-    lister = session.inLister;
+    alsaPortsList(true, [](const char* port) { listPort(&inList, port); });
   } else {
-    if (!session.outLister) session.outLister = newConnection<RtMidiOut>(&session.listerErrors);
-    lister = session.outLister;
+    alsaPortsList(false, [](const char* port) { listPort(&outList, port); });
   }
-  const unsigned ports = lister->getPortCount();
-  for (unsigned i = 0; i < ports; i++) listPort(list, lister->getPortName(i).c_str());
-}
-
-// Index of a listed port among the ports a new connection sees now.
-int livePort(RtMidi* midi, const char* port) {
-  const unsigned ports = midi->getPortCount();
-  for (unsigned i = 0; i < ports; i++) {
-    if (midi->getPortName(i) == port) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 int listCount(bool input) {
@@ -414,9 +357,6 @@ int listCaps(bool input, int index, MidiDeviceCaps* caps) {
   return OS_MIDI_OK;
 }
 
-template RtMidiIn* newConnection<RtMidiIn>(ErrorRecord* errors);
-template RtMidiOut* newConnection<RtMidiOut>(ErrorRecord* errors);
-
 namespace {
 thread_local int nextPortNumber = 0;  // from osMidiNameNextPort; 0 = none
 }  // namespace
@@ -434,8 +374,8 @@ using namespace desktop_midi;
 void desktopMidiDeviceName(const char* portName, int alsa, char name[32]) {
   size_t n = std::strlen(portName);
   if (alsa) {
-    // RtMidi appends the sequencer address " client:port"; it changes from
-    // boot to boot and would make a configured name stale.
+    // The list gives the sequencer address " client:port" after the name; it
+    // changes from boot to boot and would make a configured name stale.
     size_t i = n;
     while (i > 0 && portName[i - 1] >= '0' && portName[i - 1] <= '9') i--;
     if (i < n && i > 0 && portName[i - 1] == ':') {
@@ -475,8 +415,9 @@ int desktopMidiRelease(void) {
 }
 
 // Changed by our JACK client's callbacks (ports and clients that come and go,
-// the server's shutdown). While a lost server is awaited, the window thread's
-// call tries it again about once a second.
+// the server's shutdown) and by our ALSA client's reader thread. While a lost
+// server is awaited, the window thread's call tries it again about once a
+// second.
 void osMidiNameNextPort(int number) { nextPortNumber = number; }
 
 uint32_t osMidiDeviceGeneration(void) {
@@ -490,12 +431,10 @@ uint32_t osMidiDeviceGeneration(void) {
       resultOfException();
     }
   }
-  if (session.alsa.load()) {
-    std::lock_guard<std::mutex> guard(tableLock);
-    if (session.system == DESKTOP_MIDI_ALSA && alsaWatchHeard()) session.generation.fetch_add(1);
-  }
   return session.generation.load();
 }
+
+bool osMidiNamesDevicesInReport(void) { return true; }
 
 int osMidiInCount(void) { return listCount(true); }
 int osMidiOutCount(void) { return listCount(false); }

@@ -35,8 +35,8 @@ void midiSplitterReset(MidiSplitter* splitter);
 // middle of another message, and change nothing else.
 MidiPiece midiSplit(MidiSplitter* splitter, uint8_t byte, uint8_t message[3], int* length);
 
-// Device name for a port name as RtMidi reports it ("client:port", which ALSA
-// follows with the changing address " 20:0"; alsa nonzero drops that), cut to
+// Device name for a listed port name ("client:port", which ALSA follows with
+// the changing address " 20:0"; alsa nonzero drops that), cut to
 // 31 bytes at a character boundary.
 void desktopMidiDeviceName(const char* portName, int alsa, char name[32]);
 
@@ -46,7 +46,7 @@ enum DesktopMidiSystem { DESKTOP_MIDI_NONE, DESKTOP_MIDI_ALSA, DESKTOP_MIDI_JACK
 // desktop_midi.cpp.
 DesktopMidiSystem desktopMidiSystem(void);
 // Lets go of the backend's own connections to the MIDI system (the device
-// lists, our JACK client, the ALSA announce watch) when
-// no handle is open; the next call chooses and connects anew. 0, or -1 while
+// lists, our JACK or ALSA client) when no handle is
+// open; the next call chooses and connects anew. 0, or -1 while
 // handles are open. Runs by itself at exit.
 int desktopMidiRelease(void);

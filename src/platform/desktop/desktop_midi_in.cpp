@@ -1,16 +1,14 @@
-// Desktop MIDI inputs: the input services over ports of our JACK client or over
-// RtMidi (ALSA), and the delivery of what an input receives to the caller's callback (short messages, and system-
-// exclusive messages into the queued headers), under the input's lock.
-#include <rtmidi/RtMidi.h>
-
+// Desktop MIDI inputs: the input services over ports of our JACK or ALSA
+// client, and the delivery of what an input receives to the caller's callback
+// (short messages, and system-exclusive messages into the queued headers),
+// under the input's lock.
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/desktop/alsa_ports.h"
 #include "platform/desktop/desktop_midi_internal.h"
 #include "platform/desktop/jack_ports.h"
 #include "platform/shared/midi_headers.h"
@@ -140,16 +138,7 @@ void returnHeaders(InSlot* s) {
 
 namespace desktop_midi {
 
-void onMidiIn(double, std::vector<unsigned char>* message, void* data) {
-  InSlot* s = static_cast<InSlot*>(data);
-  std::lock_guard<std::recursive_mutex> guard(s->lock);
-  if (!s->open || s->closing || !s->started || !message) return;
-  deliveringOnMidiThread = 1;
-  deliverBytes(s, message->data(), message->size());
-  deliveringOnMidiThread = 0;
-}
-
-void onJackIn(int lane, const uint8_t* bytes, size_t count) {
+void deliverIn(int lane, const uint8_t* bytes, size_t count) {
   InSlot* s = &inSlots[lane];
   std::lock_guard<std::recursive_mutex> guard(s->lock);
   if (!s->open || s->closing || !s->started) return;
@@ -174,27 +163,15 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
     InSlot& s = inSlots[k];
     char portName[32];
     std::snprintf(portName, sizeof portName, "In %d", takePortNumber(k + 1));
-    std::unique_ptr<RtMidiIn> midi;
     // Messages can arrive from the connection on; the slot ignores them until started.
-    if (session.system == DESKTOP_MIDI_JACK) {
-      const int result = jackInOpen(k, portName, inList.port[index]);
-      if (result != OS_MIDI_OK) return result;
-    } else {
-      midi.reset(newConnection<RtMidiIn>(&s.errors));
-      // Everything is wanted: system exclusive, clock and time code, sensing.
-      midi->ignoreTypes(false, false, false);
-      midi->setCallback(onMidiIn, &s);
-      const int live = livePort(midi.get(), inList.port[index]);
-      if (live < 0) return OS_MIDI_BADDEVICEID;
-      midi->openPort(static_cast<unsigned>(live), portName);
-      if (s.errors.failed.load()) return resultOf(s.errors.type.load(), true);
-    }
+    const int result = session.system == DESKTOP_MIDI_JACK ? jackInOpen(k, portName, inList.port[index])
+                                                           : alsaInOpen(k, portName, inList.port[index]);
+    if (result != OS_MIDI_OK) return result;
     std::lock_guard<std::recursive_mutex> slotGuard(s.lock);
     s.generation = nextGeneration();
     s.open = 1;
     s.closing = 0;
     s.started = 0;
-    s.midi = midi.release();
     s.callback = callback;
     s.instance = instance;
     s.startMs = nowMs();
@@ -208,6 +185,14 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
   } catch (...) {
     return resultOfException();
   }
+}
+
+bool osMidiInLost(MidiHandle handle) {
+  std::unique_lock<std::recursive_mutex> slotGuard;
+  InSlot* s = lockOpenInput(handle, &slotGuard);
+  if (!s) return false;
+  const int lane = static_cast<int>(s - inSlots);
+  return session.alsa.load() ? alsaLaneLost(true, lane) : jackLaneLost(true, lane);
 }
 
 int osMidiInPrepare(MidiHandle handle, MidiHeader* header) {
@@ -262,29 +247,28 @@ int osMidiInUnprepare(MidiHandle handle, MidiHeader* header) {
 }
 
 int osMidiInClose(MidiHandle handle) {
-  // Closing waits for RtMidi's thread; from inside a notification on that very
-  // thread it would wait for itself.
+  // Closing on JACK waits for the process callback to let go of the port;
+  // from inside a notification on that very thread it would wait for itself.
   if (deliveringOnMidiThread) return OS_MIDI_INVALPARAM;
   std::lock_guard<std::mutex> guard(tableLock);
-  RtMidiIn* gone = nullptr;
   InSlot* closed = nullptr;
-  int lane = -1;
   {
     std::unique_lock<std::recursive_mutex> slotGuard;
-  InSlot* s = lockOpenInput(handle, &slotGuard);
-  if (!s) return OS_MIDI_INVALHANDLE;
+    InSlot* s = lockOpenInput(handle, &slotGuard);
+    if (!s) return OS_MIDI_INVALHANDLE;
     // Headers still queued come back first: once closed, the backend never
     // writes into a caller's buffer again, whether it was reset or not.
     returnHeaders(s);
     s->closing = 1;
-    gone = s->midi;
-    s->midi = nullptr;
     closed = s;
-    if (!gone) lane = static_cast<int>(s - inSlots);
   }
+  const int lane = static_cast<int>(closed - inSlots);
   try {
-    if (lane >= 0) jackInClose(lane, session.jackGone.load() || !session.jack);
-    delete gone;  // joins RtMidi's thread (ALSA)
+    if (session.system == DESKTOP_MIDI_ALSA) {
+      alsaInClose(lane);
+    } else {
+      jackInClose(lane, session.jackGone.load() || !session.jack);
+    }
   } catch (...) {
     resultOfException();
   }

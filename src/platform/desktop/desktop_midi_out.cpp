@@ -1,13 +1,12 @@
-// Desktop MIDI outputs: the output services over RtMidi (ALSA) or the queues
-// of jack_ports.cpp (JACK), one lock per output held through each send.
-#include <rtmidi/RtMidi.h>
-
-#include <cassert>
+// Desktop MIDI outputs: the output services over the ports of alsa_ports.cpp
+// (ALSA) or the queues of jack_ports.cpp (JACK), one lock per output held
+// through each send.
 #include <cstdio>
 #include <mutex>
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/desktop/alsa_ports.h"
 #include "platform/desktop/desktop_midi_internal.h"
 #include "platform/desktop/jack_ports.h"
 #include "platform/shared/midi_headers.h"
@@ -37,15 +36,9 @@ int sendMessage(OutSlot* o, const uint8_t* bytes, size_t count) {
   // The mapper's handles share one port: one writer at a time.
   std::unique_lock<std::mutex> guard(mapperPort.lock, std::defer_lock);
   if (o->mapper) guard.lock();
-  if (o->lane >= 0) {
-    if (session.jackGone.load()) return OS_MIDI_NODRIVER;
-    return jackOutSend(o->lane, bytes, count);
-  }
-  RtMidiOut* midi = o->mapper ? mapperPort.midi : o->midi;
-  ErrorRecord& errors = o->mapper ? mapperPort.errors : o->errors;
-  errors.failed.store(0);
-  midi->sendMessage(bytes, count);
-  return errors.failed.load() ? resultOf(errors.type.load(), false) : OS_MIDI_OK;
+  if (session.alsa.load(std::memory_order_relaxed)) return alsaOutSend(o->lane, bytes, count);
+  if (session.jackGone.load()) return OS_MIDI_NODRIVER;
+  return jackOutSend(o->lane, bytes, count);
 }
 
 // Sends a piece of the outgoing byte stream as the whole messages it holds.
@@ -114,40 +107,19 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
     std::snprintf(portName, sizeof portName, "Out %d", takePortNumber(k + 1));
     if (index == kMidiMapper && mapperPort.users > 0) {
       // One port for all mapper handles: other programs connect to one name.
-    } else if (jack) {
-      const int result = index == kMidiMapper ? jackOutOpen(kMapperLane, kMapperPortName, nullptr)
-                                              : jackOutOpen(k, portName, outList.port[index]);
-      if (result != OS_MIDI_OK) return result;
-    } else if (index == kMidiMapper) {
-      assert(!mapperPort.midi);
-      mapperPort.midi = newConnection<RtMidiOut>(&mapperPort.errors);
-      mapperPort.midi->openVirtualPort(kMapperPortName);
-      if (mapperPort.errors.failed.load()) {
-        const int result = resultOf(mapperPort.errors.type.load(), false);
-        releaseOutput(&mapperPort.midi);
-        return result;
-      }
     } else {
-      assert(!o.midi);
-      o.midi = newConnection<RtMidiOut>(&o.errors);
-      const int live = livePort(o.midi, outList.port[index]);
-      if (live < 0) {
-        releaseOutput(&o.midi);
-        return OS_MIDI_BADDEVICEID;  // the port went away since the list
-      }
-      o.midi->openPort(static_cast<unsigned>(live), portName);
-      if (o.errors.failed.load()) {
-        const int result = resultOf(o.errors.type.load(), true);
-        releaseOutput(&o.midi);
-        return result;
-      }
+      const int lane = index == kMidiMapper ? kMapperLane : k;
+      const char* name = index == kMidiMapper ? kMapperPortName : portName;
+      const char* device = index == kMidiMapper ? nullptr : outList.port[index];
+      const int result = jack ? jackOutOpen(lane, name, device) : alsaOutOpen(lane, name, device);
+      if (result != OS_MIDI_OK) return result;
     }
     if (index == kMidiMapper) mapperPort.users++;
     std::lock_guard<std::mutex> slotGuard(o.lock);
     o.generation = nextGeneration();
     o.open = 1;
     o.mapper = index == kMidiMapper;
-    o.lane = static_cast<int8_t>(!jack ? -1 : o.mapper ? kMapperLane : k);
+    o.lane = static_cast<int8_t>(o.mapper ? kMapperLane : k);
     midiSplitterReset(&o.splitter);
     o.wordStatus = 0;
     openHandles++;
@@ -156,6 +128,13 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
   } catch (...) {
     return resultOfException();
   }
+}
+
+bool osMidiOutLost(MidiHandle handle) {
+  std::unique_lock<std::mutex> slotGuard;
+  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  if (!o) return false;
+  return session.alsa.load() ? alsaLaneLost(false, o->lane) : jackLaneLost(false, o->lane);
 }
 
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
@@ -214,7 +193,7 @@ int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
   // A lone timing clock or active sensing byte is an interjection the senders
   // do not count as a status; any other first status byte is one.
   if (first >= 0x80 && !(header->bufferLength == 1 && (first == 0xF8 || first == 0xFE))) o->wordStatus = first;
-  // The bytes are with the MIDI system (ALSA's queue, the JACK port's queue)
+  // The bytes are with the MIDI system (the ALSA sequencer, the JACK port's queue)
   // once sendMessage returns: the header is done at once.
   header->flags |= OS_MHDR_DONE;
   return result;
@@ -232,25 +211,23 @@ int osMidiOutClose(MidiHandle handle) {
   std::lock_guard<std::mutex> guard(tableLock);
   bool mapper = false;
   int lane = -1;
-  OutSlot* closed = nullptr;
   {
     std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
-  if (!o) return OS_MIDI_INVALHANDLE;
+    OutSlot* o = lockOpenOutput(handle, &slotGuard);
+    if (!o) return OS_MIDI_INVALHANDLE;
     o->open = 0;
     openHandles--;
     mapper = o->mapper;
     lane = o->lane;
-    closed = o;
   }
   // No send can reach the connection now: the handle is closed, and the
   // mapper's port is only closed with its last handle.
   try {
     const bool last = !mapper || --mapperPort.users == 0;
-    if (last && lane >= 0) {
-      jackOutClose(lane, session.jackGone.load() || !session.jack);
+    if (last && session.system == DESKTOP_MIDI_ALSA) {
+      alsaOutClose(lane);
     } else if (last) {
-      releaseOutput(mapper ? &mapperPort.midi : &closed->midi);
+      jackOutClose(lane, session.jackGone.load() || !session.jack);
     }
   } catch (...) {
     resultOfException();

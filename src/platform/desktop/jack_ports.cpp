@@ -45,12 +45,16 @@ struct Lane {
   std::atomic<uint32_t> head;      // bytes ever written (writer)
   std::atomic<uint32_t> tail;      // bytes ever taken (reader)
   size_t largest;                  // longest message an empty port buffer takes
+  std::atomic<jack_port_t*> device;  // the device's port connected at open; null: none
+  std::atomic<int> lost;             // that connection was cut since the open
 };
 
 // One input port; the process callback reads it while port is set.
 struct InLane {
   std::atomic<jack_port_t*> port;  // registered port the process callback reads; null: none
   jack_port_t* registered;         // port as registered (table lock)
+  std::atomic<jack_port_t*> device;  // the device's port connected at open
+  std::atomic<int> lost;             // that connection was cut since the open
 };
 
 jack_client_t* client;                // bound client; null: none
@@ -170,11 +174,13 @@ void jackPortsUnbind(void) {
   for (Lane& lane : lanes) {
     lane.port.store(nullptr, std::memory_order_release);
     lane.registered = nullptr;
+    lane.device.store(nullptr);
     lane.tail.store(lane.head.load());
   }
   for (InLane& lane : inLanes) {
     lane.port.store(nullptr, std::memory_order_release);
     lane.registered = nullptr;
+    lane.device.store(nullptr);
   }
   portsOpen.store(0, std::memory_order_release);
   client = nullptr;
@@ -184,13 +190,16 @@ int jackOutOpen(int index, const char* name, const char* device) {
   assert(index >= 0 && index < kJackOutLanes && client);
   Lane& lane = lanes[index];
   assert(!lane.registered);
-  if (device && !jack_port_by_name(client, device)) return OS_MIDI_BADDEVICEID;  // gone since the list
+  jack_port_t* devicePort = device ? jack_port_by_name(client, device) : nullptr;
+  if (device && !devicePort) return OS_MIDI_BADDEVICEID;  // gone since the list
   if (!lane.ring) {
     lane.ring.reset(new (std::nothrow) uint8_t[kJackOutQueueBytes]);
     if (!lane.ring) return OS_MIDI_NOMEM;
   }
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (!port) return OS_MIDI_NOMEM;
+  lane.device.store(devicePort);
+  lane.lost.store(0);
   // The client is active from its start. EEXIST: connected already.
   if (device) {
     const int connected = jack_connect(client, jack_port_name(port), device);
@@ -258,6 +267,7 @@ void jackOutClose(int index, int serverGone) {
   // With the server gone the port went with it and is only forgotten.
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
+  lane.device.store(nullptr);
   portsOpen.fetch_sub(1, std::memory_order_release);
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
 }
@@ -266,10 +276,13 @@ int jackInOpen(int index, const char* name, const char* device) {
   assert(index >= 0 && index < kJackInLanes && client && device);
   InLane& lane = inLanes[index];
   assert(!lane.registered);
-  if (!jack_port_by_name(client, device)) return OS_MIDI_BADDEVICEID;  // gone since the list
+  jack_port_t* devicePort = jack_port_by_name(client, device);
+  if (!devicePort) return OS_MIDI_BADDEVICEID;  // gone since the list
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   if (!port) return OS_MIDI_NOMEM;
   lane.registered = port;
+  lane.device.store(devicePort);
+  lane.lost.store(0);
   portsOpen.fetch_add(1, std::memory_order_release);
   lane.port.store(port, std::memory_order_release);
   const int connected = jack_connect(client, device, jack_port_name(port));
@@ -292,5 +305,28 @@ void jackInClose(int index, int serverGone) {
     jack_port_unregister(client, lane.registered);
   }
   lane.registered = nullptr;
+  lane.device.store(nullptr);
   portsOpen.fetch_sub(1, std::memory_order_release);
+}
+
+bool jackPortsCut(jack_client_t* c, jack_port_id_t a, jack_port_id_t b) {
+  jack_port_t* first = jack_port_by_id(c, a);
+  jack_port_t* second = jack_port_by_id(c, b);
+  bool cut = false;
+  auto look = [&](jack_port_t* ours, const std::atomic<jack_port_t*>& device, std::atomic<int>* lost) {
+    jack_port_t* theirs = device.load();
+    if (!ours || !theirs) return;
+    if ((ours == first && theirs == second) || (ours == second && theirs == first)) {
+      lost->store(1);
+      cut = true;
+    }
+  };
+  for (Lane& lane : lanes) look(lane.port.load(std::memory_order_acquire), lane.device, &lane.lost);
+  for (InLane& lane : inLanes) look(lane.port.load(std::memory_order_acquire), lane.device, &lane.lost);
+  return cut;
+}
+
+bool jackLaneLost(bool input, int index) {
+  if (input) return index >= 0 && index < kJackInLanes && inLanes[index].lost.load() != 0;
+  return index >= 0 && index < kJackOutLanes && lanes[index].lost.load() != 0;
 }

@@ -47,3 +47,10 @@ int jackInOpen(int lane, const char* name, const char* device);
 // Disconnects and unregisters the port once the process callback has let go
 // of it; serverGone: only forgotten.
 void jackInClose(int lane, int serverGone);
+
+// Told on JACK's notification thread that ports a and b were disconnected
+// (c: our client): whether that cut one of our ports from the device it was
+// connected to at its open. Such a lane is lost from then on, also when the
+// device is gone (its program ended) and a port of its name is back.
+bool jackPortsCut(jack_client_t* c, jack_port_id_t a, jack_port_id_t b);
+bool jackLaneLost(bool input, int lane);

@@ -83,6 +83,20 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
 
 uint32_t osMidiDeviceGeneration(void) { return deviceGeneration.load(); }
 
+// A handle dies with its device, so one that is no longer open lost it,
+// whatever was plugged in since. Not noted among the calls: a look, not a use.
+bool osMidiInLost(MidiHandle handle) {
+  std::lock_guard<std::mutex> lock(machineLock);
+  return inIndexOf(handle) < 0;
+}
+
+bool osMidiOutLost(MidiHandle handle) {
+  std::lock_guard<std::mutex> lock(machineLock);
+  return openOut(handle) == nullptr;
+}
+
+bool osMidiNamesDevicesInReport(void) { return false; }  // the Windows program's box
+
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
   if (handle != 0 && quickSends.load(std::memory_order_acquire) &&
       quickSlot(handle).load(std::memory_order_acquire) == handle) {

@@ -170,6 +170,19 @@ void win32MidiDevicesChanged(void) { deviceGeneration.fetch_add(1); }
 
 uint32_t osMidiDeviceGeneration(void) { return deviceGeneration.load(); }
 
+// winmm does not tell whether a device went and came back between two looks.
+bool osMidiInLost(MidiHandle handle) {
+  (void)handle;
+  return false;
+}
+
+bool osMidiOutLost(MidiHandle handle) {
+  (void)handle;
+  return false;
+}
+
+bool osMidiNamesDevicesInReport(void) { return false; }
+
 int osMidiInCount(void) { return static_cast<int>(midiInGetNumDevs()); }
 int osMidiOutCount(void) { return static_cast<int>(midiOutGetNumDevs()); }
 
