@@ -86,23 +86,10 @@ void rememberDevice(char (&openName)[32], int device, bool input) {
   std::memcpy(openName, caps.name, sizeof caps.name);
 }
 
-}  // namespace
-
-void resetOpenCloseState(void) { portCloserRegistered = false; }
-
-int openOutPort(int k, int deviceId, int comPort) {
-  assert(k >= 0 && k < kPortCount);
+// The device half of opening output k: everything but clearing `disabled`,
+// which the caller does (under the output's lock when inputs may be routing).
+int openOutDevice(int k, int deviceId) {
   OutPort& port = outPorts[k];
-  port.openComPort = comPort;
-  if (comPort >= 1) {
-    port.handle = 0;
-    registerPortCloser();
-    port.prepared = 0;
-    const int result = openSerialPort(k, comPort);
-    port.lastStatus = -1;
-    if (result == 0) port.disabled = 0;
-    return result;
-  }
   port.handle = 0;
   if (!allocateBuffer(port.header)) return -1;
   registerPortCloser();
@@ -123,8 +110,29 @@ int openOutPort(int k, int deviceId, int comPort) {
   port.handle = handle;
   port.prepared = 0;
   port.lastStatus = -1;
-  port.disabled = 0;
   if (DispLevel >= 1) log("MIDI Outport Open OK. (%04X)\n", static_cast<unsigned>(handle));
+  return 0;
+}
+
+}  // namespace
+
+void resetOpenCloseState(void) { portCloserRegistered = false; }
+
+int openOutPort(int k, int deviceId, int comPort) {
+  assert(k >= 0 && k < kPortCount);
+  OutPort& port = outPorts[k];
+  port.openComPort = comPort;
+  if (comPort >= 1) {
+    port.handle = 0;
+    registerPortCloser();
+    port.prepared = 0;
+    const int result = openSerialPort(k, comPort);
+    port.lastStatus = -1;
+    if (result == 0) port.disabled = 0;
+    return result;
+  }
+  if (openOutDevice(k, deviceId) != 0) return -1;
+  port.disabled = 0;
   return 0;
 }
 
@@ -268,21 +276,27 @@ void closeInPort(int k) {
 
 void closeOutPort(int k, bool disable) {
   assert(k >= 0 && k < kPortCount);
-  OutPortLock lock(k);
-  OutPort& port = outPorts[k];
-  if (disable) port.disabled = 255;
-  port.openName[0] = 0;
-  if (port.openComPort >= 1) {
-    closeSerialPort(k);
-    return;
-  }
-  // A long message still playing is given its time before the header goes.
-  if (port.prepared != 0) waitLongMessageDone(k);
-  port.prepared = 0;
-  if (port.handle != 0) {
-    osMidiOutClose(port.handle);
+  MidiHandle handle = 0;
+  {
+    OutPortLock lock(k);
+    OutPort& port = outPorts[k];
+    if (disable) port.disabled = 255;
+    port.openName[0] = 0;
+    if (port.openComPort >= 1) {
+      closeSerialPort(k);
+      return;
+    }
+    // A long message still playing is given its time before the header goes.
+    if (port.prepared != 0) waitLongMessageDone(k);
+    port.prepared = 0;
+    handle = port.handle;
     port.handle = 0;
   }
+  // The device closes after the output's lock is let go: the backend's close
+  // may wait for its MIDI system (a JACK port's last cycles), and a send that
+  // waited for the lock meanwhile would hold up its input. A send that comes
+  // now finds no handle.
+  if (handle != 0) osMidiOutClose(handle);
 }
 
 void closeAllPorts(void) {
@@ -324,14 +338,20 @@ int reopenOutPort(int k) {
   OutPort& port = outPorts[k];
   const int device = findOutDevice(port.name);
   if (device < 0) return -1;
-  OutPortLock lock(k);  // inputs are routing to the outputs meanwhile
   assert(port.follow && port.disabled);
+  // Opened without the output's lock (the backend's open may wait for its MIDI
+  // system): while `disabled` is set, sends leave the record alone, and
+  // clearing it under the lock hands the opened port to them.
   port.deviceId = device;
-  if (openOutPort(k, device, 0) != 0) {
+  port.openComPort = 0;
+  if (openOutDevice(k, device) != 0) {
     if (port.handle != 0) osMidiOutClose(port.handle);
     port.handle = 0;
-    port.disabled = 255;
     return -1;
+  }
+  {
+    OutPortLock lock(k);  // inputs are routing to the outputs meanwhile
+    port.disabled = 0;
   }
   port.failed = 0;
   rememberDevice(port.openName, device, false);
