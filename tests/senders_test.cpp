@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "midi/os_midi.h"
+#include "midi/open_close.h"
 #include "midi/senders.h"
 #include "ports_fixture.h"
 
@@ -215,6 +217,26 @@ TEST_F(Senders, ADeviceThatNeverFinishesKeepsItsBuffer) {
   simFinishLongMessages();
   EXPECT_EQ(sendLong(1, 0xF0, kSecond, 4), 0);
   EXPECT_EQ(longs(0), (std::vector<Bytes>{{0xF0, 0x01, 0x02, 0x03, 0xF7}, {0xF0, 0x04, 0x05, 0x06, 0xF7}}));
+}
+
+// The engine holds its lock while a program plays: a send there never waits
+// for the device, it takes the spare header or fails at once.
+TEST_F(Senders, UnderTheEngineLockASendTakesTheSpareHeaderOrFailsWithoutWaiting) {
+  holdFirstLong();
+  simClearPauses();
+  {
+    EngineLock hold;
+    EXPECT_EQ(sendLong(1, 0xF0, kSecond, 4), 0) << "the spare header takes it";
+    EXPECT_EQ(sendDirect(1, 0xFA), -1) << "the device still plays both";
+    EXPECT_TRUE(simPauses().empty()) << "nothing waited";
+    EXPECT_EQ(std::memcmp(outPorts[1].header.data, "\xF0\x01\x02\x03\xF7", 5), 0);
+    EXPECT_EQ(std::memcmp(outPorts[1].spareHeader.data, "\xF0\x04\x05\x06\xF7", 5), 0);
+    simFinishLongMessages();
+    EXPECT_EQ(sendDirect(1, 0xFA), 0);
+  }
+  closeAllPorts();
+  EXPECT_EQ(outPorts[1].prepared + outPorts[1].sparePrepared, 0) << "closing lets both go";
+  EXPECT_EQ(longs(0), (std::vector<Bytes>{{0xF0, 0x01, 0x02, 0x03, 0xF7}, {0xF0, 0x04, 0x05, 0x06, 0xF7}, {0xFA}}));
 }
 
 TEST_F(Senders, RunningStatusRulesByKindOfOutput) {

@@ -28,6 +28,7 @@
 #include "display/geometry.h"
 #include "display/window.h"
 #include "engine/playback.h"
+#include "midi/senders.h"
 #include "state/tables.h"
 
 namespace {
@@ -87,10 +88,12 @@ bool takeChannelOn(int c) {
 void lockEngine(void) {
   engineMutex.lock();
   engineOwner.store(std::this_thread::get_id());
+  allowSendWaits(false);  // a device still playing a long message holds up no input
 }
 
 void unlockEngine(void) {
   assert(engineLockHeldHere());
+  allowSendWaits(true);
   engineOwner.store(std::thread::id());
   engineMutex.unlock();
 }

@@ -91,7 +91,7 @@ void rememberDevice(char (&openName)[32], int device, bool input) {
 int openOutDevice(int k, int deviceId) {
   OutPort& port = outPorts[k];
   port.handle = 0;
-  if (!allocateBuffer(port.header)) return -1;
+  if (!allocateBuffer(port.header) || !allocateBuffer(port.spareHeader)) return -1;
   registerPortCloser();
   // Without output devices the Windows mapper has nothing to map to, and its
   // open fails anyway; on Linux the mapper is a port of our own that exists
@@ -109,6 +109,7 @@ int openOutDevice(int k, int deviceId) {
   }
   port.handle = handle;
   port.prepared = 0;
+  port.sparePrepared = 0;
   port.lastStatus = -1;
   if (DispLevel >= 1) log("MIDI Outport Open OK. (%04X)\n", static_cast<unsigned>(handle));
   return 0;
@@ -287,8 +288,9 @@ void closeOutPort(int k, bool disable) {
       return;
     }
     // A long message still playing is given its time before the header goes.
-    if (port.prepared != 0) waitLongMessageDone(k);
+    if (port.prepared != 0 || port.sparePrepared != 0) waitLongMessageDone(k);
     port.prepared = 0;
+    port.sparePrepared = 0;
     handle = port.handle;
     port.handle = 0;
   }

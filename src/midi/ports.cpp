@@ -22,6 +22,7 @@ void resetPortTables(void) {
 
     OutPort& out = outPorts[i];
     std::free(out.header.data);
+    std::free(out.spareHeader.data);
     std::memset(&out, 0, sizeof out);
     out.deviceId = i == 0 ? -1 : 0;
     out.failed = 255;

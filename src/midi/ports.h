@@ -51,6 +51,8 @@ struct OutPort {
   int32_t lastStatus;        // running status sent; -1 = none
   MidiHeader header;         // long-message header with its buffer
   int32_t prepared;          // preparations not yet undone (0 or 1)
+  MidiHeader spareHeader;    // second long-message header, for sends that may not wait
+  int32_t sparePrepared;     // preparations of spareHeader not yet undone (0 or 1)
 };
 
 extern InPort inPorts[kPortCount];

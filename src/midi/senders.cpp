@@ -1,4 +1,4 @@
-// Output senders: running status per kind of output, the long-message header
+// Output senders: running status per kind of output, the long-message headers
 // reused from one long or direct send to the next, and the per-output lock.
 #include "midi/senders.h"
 
@@ -20,6 +20,9 @@ namespace {
 // How long a send waits for the device to finish the previous long message.
 std::atomic<int> longWaitPolls(1000);  // polls, 1 ms apart
 constexpr std::chrono::milliseconds kLongWaitTime(1000);
+
+// 0 while the calling thread's sends may wait for a device (see allowSendWaits).
+thread_local bool sendsMayNotWait = false;
 
 // Message assembly for serial long messages (device outputs use their header's
 // buffer); each output's row is used under that output's lock.
@@ -96,27 +99,57 @@ int shortMessage(int k, int b1, int b2, int b3) {
   return shortToSerial(k, port, b1 & 0xFF, b2 & 0xFF, b3 & 0xFF);
 }
 
-// Makes the header of output k free for a new message: unprepares the one
-// before, waiting while it still plays. -1 when the device keeps the buffer.
-int freeHeader(int k) {
-  OutPort& port = outPorts[k];
-  if (port.prepared == 0) return 0;
-  const int result = waitLongMessageDone(k);
-  if (result == 0) return 0;
+// Unprepares header h of output k, waiting (bounded) while the device still
+// plays it. The last unprepare result (65: still playing).
+int waitHeaderDone(int k, MidiHeader* h) {
+  const MidiHandle handle = outPorts[k].handle;
+  int result = osMidiOutUnprepare(handle, h);
+  if (result != OS_MIDI_STILLPLAYING) return result;
+  const auto start = std::chrono::steady_clock::now();
+  const int limit = longWaitPolls.load();
+  for (int polls = 0; polls < limit && result == OS_MIDI_STILLPLAYING; polls++) {
+    if (std::chrono::steady_clock::now() - start >= kLongWaitTime) break;
+    osSleep(1);
+    result = osMidiOutUnprepare(handle, h);
+  }
+  return result;
+}
+
+void logUnprepareFailure(int result, int prepared) {
   log("Error Unpreparing long msg for MIDI mapper :");
   if (result == OS_MIDI_STILLPLAYING) {
-    // The device still owns the buffer: the new message is not written over it.
-    log(" Still Playing (%d).\n", port.prepared);
-    return -1;
+    log(" Still Playing (%d).\n", prepared);
+    return;
   }
   static const int named[] = {OS_MIDI_INVALHANDLE, OS_MIDI_INVALPARAM};
   logMidiReason(result, named, 2);
-  port.prepared = 0;
-  return 0;
 }
 
-int prepareHeader(OutPort& port) {
-  const int result = osMidiOutPrepare(port.handle, &port.header);
+// A header of output k that is free for a new message; null when the device
+// keeps the buffers (the new message is never written over one it owns).
+// The header is free once the device is done with the message before: a
+// sender that may wait waits for that (bounded). One that may not (under the
+// engine lock) takes the spare header when the device is done with that one,
+// so a device that plays long messages slowly holds up no input.
+MidiHeader* freeHeader(int k) {
+  OutPort& port = outPorts[k];
+  if (port.prepared == 0) return &port.header;
+  const int result = sendsMayNotWait ? osMidiOutUnprepare(port.handle, &port.header) : waitHeaderDone(k, &port.header);
+  if (result == OS_MIDI_STILLPLAYING && sendsMayNotWait) {
+    const int spare = port.sparePrepared == 0 ? 0 : osMidiOutUnprepare(port.handle, &port.spareHeader);
+    if (spare != 0) logUnprepareFailure(spare, port.prepared + port.sparePrepared);
+    if (spare == OS_MIDI_STILLPLAYING) return nullptr;
+    port.sparePrepared = 0;
+    return &port.spareHeader;
+  }
+  if (result != 0) logUnprepareFailure(result, port.prepared);
+  if (result == OS_MIDI_STILLPLAYING) return nullptr;
+  port.prepared = 0;
+  return &port.header;
+}
+
+int prepareHeader(OutPort& port, MidiHeader* h) {
+  const int result = osMidiOutPrepare(port.handle, h);
   if (result != 0) {
     static const int named[] = {OS_MIDI_INVALHANDLE, OS_MIDI_INVALPARAM, OS_MIDI_NOMEM};
     log("Error Preparing long msg to MIDI mapper :");
@@ -124,7 +157,11 @@ int prepareHeader(OutPort& port) {
     port.lastStatus = -1;
     return -1;
   }
-  port.prepared += 1;
+  if (h == &port.header) {
+    port.prepared += 1;
+  } else {
+    port.sparePrepared += 1;
+  }
   return 0;
 }
 
@@ -163,16 +200,17 @@ int longMessage(int k, int first, const uint8_t* data, int n) {
     return shortToDevice(port, first, n >= 1 ? data[0] : 0, n >= 2 ? data[1] : 0);
   }
   logLongMessage(first, data, n);
-  if (freeHeader(k) != 0) return -1;
-  assert(port.header.data != nullptr);  // allocated when the device output opened
-  port.header.flags = 0;
-  port.header.data[0] = static_cast<uint8_t>(first);
-  std::memcpy(port.header.data + 1, data, static_cast<size_t>(n));
-  port.header.bufferLength = static_cast<uint32_t>(n + 1);
+  MidiHeader* h = freeHeader(k);
+  if (h == nullptr) return -1;
+  assert(h->data != nullptr);  // allocated when the device output opened
+  h->flags = 0;
+  h->data[0] = static_cast<uint8_t>(first);
+  std::memcpy(h->data + 1, data, static_cast<size_t>(n));
+  h->bufferLength = static_cast<uint32_t>(n + 1);
   port.lastStatus = first;
-  if (prepareHeader(port) != 0) return -1;
+  if (prepareHeader(port, h) != 0) return -1;
   log("Succeeded in preparing HDR. \n");
-  const int result = osMidiOutLong(port.handle, &port.header);
+  const int result = osMidiOutLong(port.handle, h);
   if (result != 0) {
     log("Error sending long msg to MIDI mapper(%d) ", result);
     if (result == OS_MIDI_INVALPARAM) log(": Invalid param. ");
@@ -194,15 +232,16 @@ int directByte(int k, int value) {
     }
     return 0;
   }
-  if (freeHeader(k) != 0) return -1;
-  assert(port.header.data != nullptr);
-  port.header.flags = 0;
-  port.header.data[0] = byte;
-  port.header.bufferLength = 1;
+  MidiHeader* h = freeHeader(k);
+  if (h == nullptr) return -1;
+  assert(h->data != nullptr);
+  h->flags = 0;
+  h->data[0] = byte;
+  h->bufferLength = 1;
   // Timing clock and active sensing leave the running status alone.
   if (byte >= 0x80 && byte != 0xF8 && byte != 0xFE) port.lastStatus = byte;
-  if (prepareHeader(port) != 0) return -1;
-  if (osMidiOutLong(port.handle, &port.header) != 0) {
+  if (prepareHeader(port, h) != 0) return -1;
+  if (osMidiOutLong(port.handle, h) != 0) {
     log("Error Sending long msg to MIDI mapper ");
     port.lastStatus = -1;
     return -1;
@@ -219,16 +258,18 @@ int setLongMessageWaitPolls(int polls) {
 
 int waitLongMessageDone(int k) {
   OutPort& port = outPorts[k];
-  int result = osMidiOutUnprepare(port.handle, &port.header);
-  if (result != OS_MIDI_STILLPLAYING) return result;
-  const auto start = std::chrono::steady_clock::now();
-  const int limit = longWaitPolls.load();
-  for (int polls = 0; polls < limit && result == OS_MIDI_STILLPLAYING; polls++) {
-    if (std::chrono::steady_clock::now() - start >= kLongWaitTime) break;
-    osSleep(1);
-    result = osMidiOutUnprepare(port.handle, &port.header);
+  if (port.sparePrepared != 0) {
+    // Whichever the device plays last, both are let go before the buffers are.
+    waitHeaderDone(k, &port.spareHeader);
+    port.sparePrepared = 0;
   }
-  return result;
+  return waitHeaderDone(k, &port.header);
+}
+
+bool allowSendWaits(bool allowed) {
+  const bool was = !sendsMayNotWait;
+  sendsMayNotWait = !allowed;
+  return was;
 }
 
 int sendShort(int output, int b1, int b2, int b3) {

@@ -22,6 +22,12 @@ int sendDirect(int output, int value);
 int setLongMessageWaitPolls(int polls);
 
 // For the closing code, with the output's lock held: waits (bounded, about a
-// second) while the device still plays the long message of output k, then
-// unprepares its header. Returns the last unprepare result (65: still playing).
+// second) while the device still plays the long messages of output k, then
+// unprepares its headers. Returns the last unprepare result (65: still playing).
 int waitLongMessageDone(int k);
+
+// Whether sends on the calling thread may wait for a device that still plays
+// the previous long message. The engine forbids it while it holds its lock:
+// such a send takes the output's spare header, or fails when the device
+// still plays that one too. Returns the setting it replaces.
+bool allowSendWaits(bool allowed);

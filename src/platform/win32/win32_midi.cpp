@@ -16,7 +16,7 @@
 
 namespace {
 
-enum { kHeaderSlots = 64, kInputSlots = 32 };
+enum { kHeaderSlots = 64, kInputSlots = 32 };  // headers: two per input and two per output
 
 // The MIDIHDR that winmm sees for one of our headers. Our header's data and
 // length are copied in when it is prepared (and, for inputs, added); the
