@@ -137,6 +137,13 @@ void onPortRegistration(jack_port_id_t, int, void*) { session.generation.fetch_a
 
 void onClientRegistration(const char*, int, void*) { session.generation.fetch_add(1); }
 
+// Our client was inactive for a moment: the lists are taken anew; a client that
+// would not activate again is treated as one whose server went.
+void onJackRestarted(int active) {
+  if (!active) session.jackGone.store(1);
+  session.generation.fetch_add(1);
+}
+
 // ---- The session: which system, our JACK client, the ALSA listers.
 
 void dropListers() {
@@ -198,7 +205,7 @@ bool jackAnswers() {
   jack_on_info_shutdown(client, onJackShutdown, nullptr);
   jack_set_port_registration_callback(client, onPortRegistration, nullptr);
   jack_set_client_registration_callback(client, onClientRegistration, nullptr);
-  jackPortsBind(client, onJackIn);
+  jackPortsBind(client, onJackIn, onJackRestarted);
   if (jack_activate(client) != 0) {
     jackPortsUnbind();
     jack_client_close(client);

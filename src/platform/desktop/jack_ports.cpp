@@ -55,8 +55,10 @@ struct InLane {
 
 jack_client_t* client;                // bound client; null: none
 JackInDelivery delivery;              // where input events go
+JackRestarted restarted;              // told after each switch of the process callback
+bool running;                         // the process callback is installed (table lock)
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
-std::atomic<int> portsOpen;           // ports registered; none: the process callback returns at once
+int portsOpen;                        // ports registered (table lock); none: no process callback
 Lane lanes[kJackOutLanes];
 InLane inLanes[kJackInLanes];
 // Frame within the period of the input event the process callback is
@@ -137,10 +139,8 @@ void read(int index, jack_nframes_t frames) {
 }
 
 // Inputs first: what they route to our outputs goes out in the same cycle, at
-// the frame each came in at.
-// With no port open it returns at once: nothing waits for its cycles then.
+// the frame each came in at. Installed only while a port is open (run()).
 int process(jack_nframes_t frames, void*) {
-  if (portsOpen.load(std::memory_order_acquire) == 0) return 0;
   for (int i = 0; i < kJackInLanes; i++) read(i, frames);
   for (Lane& lane : lanes) serve(&lane, frames);
   cycles.fetch_add(1, std::memory_order_release);
@@ -157,12 +157,34 @@ bool waitCycles(uint32_t count, int patienceMs) {
   return false;
 }
 
+// Installs the process callback (on) or takes it away. The server wakes a
+// client every period only while it has one, and a client hears ports, clients
+// and the server's end only while it is active: so it stays active, and is
+// deactivated only for the moment of the switch (with no port of ours open,
+// nothing is disconnected). What the moment may have missed is told to the
+// bind's `restarted`, with whether the client is active again.
+bool run(bool on) {
+  if (running == on) return true;
+  jack_deactivate(client);
+  jack_set_process_callback(client, on ? process : nullptr, nullptr);
+  running = on;
+  const bool active = jack_activate(client) == 0;
+  restarted(active ? 1 : 0);
+  return active;
+}
+
+// After a port went or did not open: with none left the callback goes.
+void idleIfNone(bool serverGone) {
+  if (portsOpen == 0 && !serverGone) run(false);
+}
+
 }  // namespace
 
-void jackPortsBind(jack_client_t* c, JackInDelivery deliver) {
+void jackPortsBind(jack_client_t* c, JackInDelivery deliver, JackRestarted onRestart) {
   client = c;
   delivery = deliver;
-  jack_set_process_callback(client, process, nullptr);
+  restarted = onRestart;
+  running = false;
 }
 
 void jackPortsUnbind(void) {
@@ -176,7 +198,8 @@ void jackPortsUnbind(void) {
     lane.port.store(nullptr, std::memory_order_release);
     lane.registered = nullptr;
   }
-  portsOpen.store(0, std::memory_order_release);
+  portsOpen = 0;
+  running = false;
   client = nullptr;
 }
 
@@ -189,13 +212,18 @@ int jackOutOpen(int index, const char* name, const char* device) {
     lane.ring.reset(new (std::nothrow) uint8_t[kJackOutQueueBytes]);
     if (!lane.ring) return OS_MIDI_NOMEM;
   }
+  if (!run(true)) return OS_MIDI_NODRIVER;
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-  if (!port) return OS_MIDI_NOMEM;
-  // The client is active from its start. EEXIST: connected already.
+  if (!port) {
+    idleIfNone(false);
+    return OS_MIDI_NOMEM;
+  }
+  // EEXIST: connected already.
   if (device) {
     const int connected = jack_connect(client, jack_port_name(port), device);
     if (connected != 0 && connected != EEXIST) {
       jack_port_unregister(client, port);
+      idleIfNone(false);
       return OS_MIDI_ALLOCATED;
     }
   }
@@ -204,7 +232,7 @@ int jackOutOpen(int index, const char* name, const char* device) {
   const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
   lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
   lane.registered = port;
-  portsOpen.fetch_add(1, std::memory_order_release);
+  portsOpen++;
   lane.port.store(port, std::memory_order_release);
   return OS_MIDI_OK;
 }
@@ -258,7 +286,8 @@ void jackOutClose(int index, int serverGone) {
   // With the server gone the port went with it and is only forgotten.
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
-  portsOpen.fetch_sub(1, std::memory_order_release);
+  portsOpen--;
+  idleIfNone(serverGone);
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
 }
 
@@ -267,10 +296,14 @@ int jackInOpen(int index, const char* name, const char* device) {
   InLane& lane = inLanes[index];
   assert(!lane.registered);
   if (!jack_port_by_name(client, device)) return OS_MIDI_BADDEVICEID;  // gone since the list
+  if (!run(true)) return OS_MIDI_NODRIVER;
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-  if (!port) return OS_MIDI_NOMEM;
+  if (!port) {
+    idleIfNone(false);
+    return OS_MIDI_NOMEM;
+  }
   lane.registered = port;
-  portsOpen.fetch_add(1, std::memory_order_release);
+  portsOpen++;
   lane.port.store(port, std::memory_order_release);
   const int connected = jack_connect(client, device, jack_port_name(port));
   if (connected != 0 && connected != EEXIST) {
@@ -292,5 +325,6 @@ void jackInClose(int index, int serverGone) {
     jack_port_unregister(client, lane.registered);
   }
   lane.registered = nullptr;
-  portsOpen.fetch_sub(1, std::memory_order_release);
+  portsOpen--;
+  idleIfNone(serverGone);
 }
