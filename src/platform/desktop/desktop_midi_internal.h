@@ -75,7 +75,7 @@ struct InSlot {
 };
 
 struct OutSlot {
-  std::mutex lock;        // guards the fields; held through each send
+  std::mutex lock;        // taken by open and close; a send runs under its caller's output lock
   uint32_t generation;    // generation of the handle open on the slot
   uint8_t open;           // a handle is open
   uint8_t mapper;         // the handle is on the MIDI mapper port
@@ -135,8 +135,9 @@ T* newConnection(ErrorRecord* errors);
 void releaseOutput(RtMidiOut** midi);
 // Input callback that RtMidi calls for every message of an open input.
 void onMidiIn(double, std::vector<unsigned char>* message, void* data);
-// The same for an event of the JACK input port on lane (= input slot) lane.
-void onJackIn(int lane, const uint8_t* bytes, size_t count);
+// The same for an event of the JACK input port on lane (= input slot) lane,
+// arrived at monotonic millisecond ms.
+void onJackIn(int lane, const uint8_t* bytes, size_t count, int64_t ms);
 
 // The number the next port opened on this thread is named after (set by
 // osMidiNameNextPort), else fallback; either way the number is used up.

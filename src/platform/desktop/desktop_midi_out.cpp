@@ -1,5 +1,7 @@
 // Desktop MIDI outputs: the output services over RtMidi (ALSA) or the queues
-// of jack_ports.cpp (JACK), one lock per output held through each send.
+// of jack_ports.cpp (JACK). One lock per send: the caller's lock of its output
+// (the core's output lock) covers the calls on a handle, which come one at a
+// time; the slot's own lock is taken only to open and close.
 #include <rtmidi/RtMidi.h>
 
 #include <cassert>
@@ -30,7 +32,17 @@ OutSlot* lockOpenOutput(MidiHandle handle, std::unique_lock<std::mutex>* hold) {
   return o;
 }
 
-// ---- Output sending (the output's lock held).
+// The output behind a handle for a send; null when the handle is not an open
+// one. No lock: sends and the close of one handle come one at a time from
+// their caller.
+OutSlot* openOutput(MidiHandle handle) {
+  uint32_t generation = 0;
+  OutSlot* o = outSlotOf(handle, &generation);
+  if (!o || !o->open || o->generation != generation) return nullptr;
+  return o;
+}
+
+// ---- Output sending (under the caller's lock of the output).
 
 int sendMessage(OutSlot* o, const uint8_t* bytes, size_t count) {
   if (count == 0) return OS_MIDI_OK;
@@ -159,8 +171,7 @@ int osMidiOutOpen(MidiHandle* handle, int index) {
 }
 
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   uint8_t m[3] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16)};
   // A word that begins with a data byte continues under running status: the
@@ -187,8 +198,7 @@ int osMidiOutShort(MidiHandle handle, uint32_t word) {
 }
 
 int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
   markHeaderPrepared(header);
@@ -196,8 +206,7 @@ int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
 }
 
 int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
   if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_UNPREPARED;
@@ -221,8 +230,7 @@ int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
 }
 
 int osMidiOutUnprepare(MidiHandle handle, MidiHeader* header) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
   return markHeaderUnprepared(header);

@@ -124,16 +124,22 @@ void serve(Lane* lane, jack_nframes_t frames) {
 }
 
 // Hands every event of an input port to the delivery, whole and in order.
-void read(int index, jack_nframes_t frames) {
+// *ms: the cycle's clock reading, taken at its first event (-1 before).
+void read(int index, jack_nframes_t frames, int64_t* ms) {
   jack_port_t* port = inLanes[index].port.load(std::memory_order_acquire);
   if (!port) return;
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
+  if (count > 0 && *ms < 0) {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    *ms = static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+  }
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) continue;
     deliveringFrame = event.time < kFrameMax ? event.time : kFrameMax;
-    delivery(index, event.buffer, event.size);
+    delivery(index, event.buffer, event.size, *ms);
   }
   deliveringFrame = 0;
 }
@@ -141,7 +147,8 @@ void read(int index, jack_nframes_t frames) {
 // Inputs first: what they route to our outputs goes out in the same cycle, at
 // the frame each came in at. Installed only while a port is open (run()).
 int process(jack_nframes_t frames, void*) {
-  for (int i = 0; i < kJackInLanes; i++) read(i, frames);
+  int64_t ms = -1;
+  for (int i = 0; i < kJackInLanes; i++) read(i, frames, &ms);
   for (Lane& lane : lanes) serve(&lane, frames);
   cycles.fetch_add(1, std::memory_order_release);
   return 0;

@@ -18,8 +18,9 @@ enum {
   kJackOutWaitMs = 1000        // longest wait for a closing port's queue to go out
 };
 
-// Called on the process thread for each event an open input port receives.
-typedef void (*JackInDelivery)(int lane, const uint8_t* bytes, size_t count);
+// Called on the process thread for each event an open input port receives;
+// ms: the monotonic clock in milliseconds, read once for the cycle's events.
+typedef void (*JackInDelivery)(int lane, const uint8_t* bytes, size_t count, int64_t ms);
 
 // Called on the opening or closing thread after the client was deactivated for
 // a moment to install or take away its process callback (notifications of that
