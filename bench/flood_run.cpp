@@ -132,11 +132,11 @@ int floodProcess(jack_nframes_t frames, void* arg) {
     }
   }
   void* keys = jack_port_get_buffer(h->keys, frames);
-  void* loop = jack_port_get_buffer(h->loopOut, frames);
   jack_midi_clear_buffer(keys);
-  jack_midi_clear_buffer(loop);
+  jack_midi_clear_buffer(jack_port_get_buffer(h->loopOut, frames));
+  jack_midi_clear_buffer(jack_port_get_buffer(h->peerOut, frames));
   if (run) {
-    send(run, run->out == h->keys ? keys : loop, first, frames);
+    send(run, jack_port_get_buffer(run->out, frames), first, frames);
     run->sentShown.store(run->sent, std::memory_order_relaxed);
     run->receivedShown.store(run->received, std::memory_order_relaxed);
   } else if (const uint32_t p = h->probe.exchange(0)) {

@@ -51,6 +51,8 @@ struct Harness {
   jack_port_t* synth = nullptr;      // input: the program's OUT1
   jack_port_t* loopOut = nullptr;    // output looped straight back ...
   jack_port_t* loopIn = nullptr;     // ... to this input
+  jack_port_t* peerOut = nullptr;    // output to the peer's input ...
+  jack_port_t* peerIn = nullptr;     // ... and its output back here
   std::atomic<Run*> active{nullptr};       // the flood under way, null when none
   std::atomic<uint32_t> probe{0};          // a message to send once on keys (packed bytes), 0 none
   std::atomic<uint32_t> lastHeard{0};      // last 1..3-byte message on synth outside a flood (packed)
