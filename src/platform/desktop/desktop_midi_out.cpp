@@ -191,6 +191,19 @@ int osMidiOutShort(MidiHandle handle, uint32_t word) {
   }
   o->wordStatus = status;
   try {
+    // A whole message goes out as it is, and the stream is left as the splitter
+    // would leave it: a real-time byte changes nothing (not even a message under
+    // way); any other status ends what was under way and sets or cancels the
+    // running status. Inside a system-exclusive message, and for a stray F7,
+    // the splitter decides.
+    MidiSplitter& split = o->splitter;
+    if (status >= 0xF8) return sendMessage(o, m, 1);
+    if (!split.inSysex && status != 0xF7) {
+      split.have = 0;
+      split.need = 0;
+      split.running = status < 0xF0 ? status : 0;
+      return sendMessage(o, m, static_cast<size_t>(n));
+    }
     return sendBytes(o, m, static_cast<size_t>(n));
   } catch (...) {
     return resultOfException();
