@@ -71,8 +71,14 @@ void sleepMs(int ms) {
   nanosleep(&t, nullptr);
 }
 
+// The ring's bytes at..at+count, which may wrap round its end (rarely: the
+// usual copy is one of a few bytes).
 void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
   const uint32_t first = at & kMask;
+  if (count <= kJackOutQueueBytes - first) {
+    std::memcpy(to, lane.ring.get() + first, count);
+    return;
+  }
   const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
   std::memcpy(to, lane.ring.get() + first, n);
   std::memcpy(to + n, lane.ring.get(), count - n);
@@ -80,6 +86,10 @@ void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
 
 void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
   const uint32_t first = at & kMask;
+  if (count <= kJackOutQueueBytes - first) {
+    std::memcpy(lane->ring.get() + first, from, count);
+    return;
+  }
   const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
   std::memcpy(lane->ring.get() + first, from, n);
   std::memcpy(lane->ring.get(), from + n, count - n);
