@@ -93,22 +93,32 @@ fuzz: deps-run
 # Benchmarks in a Release build, their figures written into docs/performance.md:
 # the Google Benchmark program on the sim platform (the median of BENCH_REPS
 # repetitions), then the desktop program's JACK flood and latency harness
-# (FLOOD_RATE messages a second for FLOOD_SECONDS, against a direct loopback)
+# (FLOOD_RATE messages a second for FLOOD_SECONDS to 1 and to 16 outputs, then
+# FLOOD_HIGH_RATE to 1, each against a direct loopback and, when installed, a peer)
 # and its idle cost over IDLE_SECONDS (against a sleep), each in a private
 # jackd and Xvfb.
 BENCH_REPS ?= 5
 FLOOD_RATE ?= 100000
 FLOOD_SECONDS ?= 10
+FLOOD_HIGH_RATE ?= 300000
 IDLE_SECONDS ?= 30
-BENCH_PACKAGES := libbenchmark-dev libx11-dev jackd2 xvfb x11-utils
+# jalv and x42-plugins: the peer the flood harness measures beside the program.
+BENCH_PACKAGES := libbenchmark-dev libx11-dev jackd2 xvfb x11-utils jalv x42-plugins
 .PHONY: bench
 bench: deps-run
 	@sh tools/install-packages.sh $(BENCH_PACKAGES)
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF -DNOTALUMEN_BENCH=ON
 	cmake --build $(BUILD)/bench -j $(JOBS) --target notalumen_bench notalumen_jack_flood notalumen
 	sh bench/perf_table.sh $(BUILD)/bench/bench/notalumen_bench docs/performance.md $(BENCH_REPS)
+	printf '### %s messages a second to 1 output\n\n' $(FLOOD_RATE) >$(BUILD)/bench/jack_flood.md
 	$(BUILD)/bench/bench/notalumen_jack_flood $(BUILD)/bench/notalumen --rate $(FLOOD_RATE) \
-	  --seconds $(FLOOD_SECONDS) >$(BUILD)/bench/jack_flood.md
+	  --seconds $(FLOOD_SECONDS) >>$(BUILD)/bench/jack_flood.md
+	printf '\n### %s messages a second to 16 outputs\n\n' $(FLOOD_RATE) >>$(BUILD)/bench/jack_flood.md
+	$(BUILD)/bench/bench/notalumen_jack_flood $(BUILD)/bench/notalumen --rate $(FLOOD_RATE) \
+	  --seconds $(FLOOD_SECONDS) --outputs 16 >>$(BUILD)/bench/jack_flood.md
+	printf '\n### %s messages a second to 1 output\n\n' $(FLOOD_HIGH_RATE) >>$(BUILD)/bench/jack_flood.md
+	$(BUILD)/bench/bench/notalumen_jack_flood $(BUILD)/bench/notalumen --rate $(FLOOD_HIGH_RATE) \
+	  --seconds $(FLOOD_SECONDS) >>$(BUILD)/bench/jack_flood.md
 	sh bench/doc_section.sh docs/performance.md jack-flood <$(BUILD)/bench/jack_flood.md
 	sh bench/idle_cost.sh $(BUILD)/bench/notalumen $(IDLE_SECONDS) >$(BUILD)/bench/idle_cost.md
 	sh bench/doc_section.sh docs/performance.md idle-cost <$(BUILD)/bench/idle_cost.md

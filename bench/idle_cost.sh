@@ -7,8 +7,9 @@
 # PROGRAM is the built desktop program (build/bench/notalumen); it runs from a
 # scratch copy beside a sonrack.ini of its own. IDLE_SETTLE (seconds, default 5)
 # is the wait after the window shows; IDLE_JACK_SERVER names a running JACK
-# server for the program to use (default: none answers). Exits nonzero only
-# when it cannot run.
+# server for the program to use (default: none answers); IDLE_PORTS adds
+# settings lines for its ports (such as `-IN1:"keys:out" -OUT1:"synth:in"` on
+# that server). Exits nonzero only when it cannot run.
 set -eu
 
 program=${1:?usage: sh bench/idle_cost.sh PROGRAM [SECONDS]}
@@ -49,11 +50,15 @@ display=:$(head -n 1 "$scratch/display")
 # without a MIDI system unless the machine has the ALSA sequencer.
 cp "$program" "$scratch/notalumen"
 printf -- '-nMin=21 -nMax=108\r\n-Ch1\r\n' >"$scratch/sonrack.ini"
+ports=${IDLE_PORTS:-}
+[ -n "$ports" ] && printf -- '%s\r\n' "$ports" >>"$scratch/sonrack.ini"
+opened="no port opened"
+[ -n "$ports" ] && opened="the ports above opened"
 settings=$(tr -d '\r' <"$scratch/sonrack.ini" | tr '\n' ' ' | sed 's/ *$//')
 jack_server=${IDLE_JACK_SERVER:-notalumen-idle-none-$$}
 midi_system="none (no JACK server answers; /dev/snd/seq absent)"
-[ -e /dev/snd/seq ] && midi_system="the ALSA sequencer (/dev/snd/seq present; no port opened)"
-[ -n "${IDLE_JACK_SERVER:-}" ] && midi_system="JACK server \"$IDLE_JACK_SERVER\" running (no port opened)"
+[ -e /dev/snd/seq ] && midi_system="the ALSA sequencer (/dev/snd/seq present; $opened)"
+[ -n "${IDLE_JACK_SERVER:-}" ] && midi_system="JACK server \"$IDLE_JACK_SERVER\" running ($opened)"
 
 (cd "$scratch" && exec env DISPLAY="$display" JACK_DEFAULT_SERVER="$jack_server" ./notalumen \
   >"$scratch/output.log" 2>&1) &
@@ -116,14 +121,14 @@ p_ticks=$((p_ticks1 - p_ticks0)); b_ticks=$((b_ticks1 - b_ticks0))
 p_ns=$((p_ns1 - p_ns0)); b_ns=$((b_ns1 - b_ns0))
 p_pct_ticks=$(pct_ticks "$p_ticks"); b_pct_ticks=$(pct_ticks "$b_ticks")
 p_pct_ns=$(pct_ns "$p_ns"); b_pct_ns=$(pct_ns "$b_ns")
-command="\`${IDLE_JACK_SERVER:+IDLE_JACK_SERVER=$IDLE_JACK_SERVER }IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
+command="\`${IDLE_JACK_SERVER:+IDLE_JACK_SERVER=$IDLE_JACK_SERVER }${ports:+IDLE_PORTS='$ports' }IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
 tick_ms=$((1000 / hz))
 
 echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(uname -sr);"
 echo "load average $load_before before the measurement, $load_after after it."
 echo "The program ran from a scratch copy in a private Xvfb (1280x1024x24, no window"
-echo "manager) with the settings \`$settings\` (its keyboard window, no MIDI"
-echo "ports); MIDI system: $midi_system. It had $nthreads thread(s). The CPU time"
+echo "manager) with the settings \`$settings\` (its keyboard window);"
+echo "MIDI system: $midi_system. It had $nthreads thread(s). The CPU time"
 echo "was taken over $seconds idle seconds, starting $settle s after its window showed."
 echo
 echo "| Figure | Program | Target | Baseline in the same run (\`sleep\`) | Command |"

@@ -305,6 +305,7 @@ TEST_F(DesktopMidiJack, ShortMessagesReachTheCallback) {
   InRecord record;
   const auto started = std::chrono::steady_clock::now();
   const MidiHandle handle = openKeys(&record, {});
+  usleep(30 * 1000);  // so the stamps are well past the start
   send({0x90, 0x3C, 0x64});
   // One JACK event holding three messages under running status, a clock and
   // active sensing: each comes as a message of its own, status written out.
@@ -320,6 +321,9 @@ TEST_F(DesktopMidiJack, ShortMessagesReachTheCallback) {
   for (const Notice& notice : n) {
     EXPECT_EQ(handle, notice.handle);
     EXPECT_LE(notice.param2, static_cast<uintptr_t>(elapsed));  // milliseconds since the start
+    if (notice.message == OS_MIM_DATA) {
+      EXPECT_GE(notice.param2, 30u);
+    }
   }
   EXPECT_EQ(OS_MIDI_OK, osMidiInReset(handle));
   EXPECT_EQ(OS_MIDI_OK, osMidiInClose(handle));
@@ -388,6 +392,7 @@ TEST_F(DesktopMidiJack, OutputReachesTheDevice) {
   MidiHeader header{buffer, 0, 0, 0};
   EXPECT_EQ(OS_MIDI_UNPREPARED, osMidiOutLong(handle, &header));
   ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
+  EXPECT_EQ(OS_MIDI_OK, sendLong(handle, &header, {0x3C, 0x00}));  // under the short message's status
   // A stored program: two messages in one long buffer go as two messages.
   EXPECT_EQ(OS_MIDI_OK, sendLong(handle, &header, {0xB0, 0x07, 0x64, 0xC0, 0x05}));
   EXPECT_TRUE(header.flags & OS_MHDR_DONE);
@@ -399,10 +404,13 @@ TEST_F(DesktopMidiJack, OutputReachesTheDevice) {
     ASSERT_EQ(OS_MIDI_OK, osMidiOutPrepare(handle, &header));
     EXPECT_EQ(OS_MIDI_OK, sendLong(handle, &header, {byte}));
     EXPECT_EQ(OS_MIDI_OK, osMidiOutUnprepare(handle, &header));
+    if (byte == 0x40) {
+      EXPECT_EQ(OS_MIDI_OK, osMidiOutShort(handle, 0xF8));  // a clock between its bytes
+    }
   }
-  ASSERT_TRUE(sink->waitFor(6));
-  const std::vector<Bytes> want = {{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, {0xB0, 0x07, 0x64},
-                                   {0xC0, 0x05},       sysex,              {0x90, 0x40, 0x7F}};
+  ASSERT_TRUE(sink->waitFor(8));
+  const std::vector<Bytes> want = {{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, {0x90, 0x3C, 0x00}, {0xB0, 0x07, 0x64},
+                                   {0xC0, 0x05}, sysex, {0xF8}, {0x90, 0x40, 0x7F}};
   EXPECT_EQ(want, sink->copy());
   EXPECT_EQ(OS_MIDI_OK, osMidiOutClose(handle));
   EXPECT_EQ(OS_MIDI_INVALHANDLE, osMidiOutShort(handle, 0x643C90));

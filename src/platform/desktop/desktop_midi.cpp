@@ -110,8 +110,18 @@ void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* clie
   if (!connected && jackPortsCut(static_cast<jack_client_t*>(client), a, b)) session.generation.fetch_add(1);
 }
 
+// Our client was inactive for a moment: the lists are taken anew; a client that
+// would not activate again is treated as one whose server went.
+void onJackRestarted(int active) {
+  if (!active) session.jackGone.store(1);
+  session.generation.fetch_add(1);
+}
+
 // The ALSA reader thread heard clients or ports come, go or change.
 void onAlsaHeard() { session.generation.fetch_add(1); }
+
+// An event of an ALSA input port, stamped as it is read.
+void onAlsaIn(int lane, const uint8_t* bytes, size_t count) { deliverIn(lane, bytes, count, nowMs()); }
 
 // ---- The session: which system, our JACK or ALSA client, the lists.
 
@@ -165,7 +175,7 @@ bool jackAnswers() {
   jack_set_port_registration_callback(client, onPortRegistration, nullptr);
   jack_set_client_registration_callback(client, onClientRegistration, nullptr);
   jack_set_port_connect_callback(client, onPortConnect, client);
-  jackPortsBind(client, deliverIn);
+  jackPortsBind(client, deliverIn, onJackRestarted);
   if (jack_activate(client) != 0) {
     jackPortsUnbind();
     jack_client_close(client);
@@ -193,7 +203,7 @@ bool alsaAnswers(int* error) {
   *error = fd < 0 ? errno : 0;
   if (fd < 0) return false;
   ::close(fd);
-  *error = alsaPortsOpen(kClientName, deliverIn, onAlsaHeard);
+  *error = alsaPortsOpen(kClientName, onAlsaIn, onAlsaHeard);
   return *error == 0;
 }
 

@@ -75,8 +75,10 @@ void sysexByte(InSlot* s, uint8_t byte, uint32_t stamp) {
   if (h) h->data[h->bytesRecorded++] = byte;
 }
 
-void deliverBytes(InSlot* s, const unsigned char* bytes, size_t count) {
-  const uint32_t stamp = static_cast<uint32_t>(nowMs() - s->startMs);
+// atMs: the monotonic clock in milliseconds as the message arrived (a JACK
+// cycle's reading may come from just before the start).
+void deliverBytes(InSlot* s, const unsigned char* bytes, size_t count, int64_t atMs) {
+  const uint32_t stamp = static_cast<uint32_t>(atMs > s->startMs ? atMs - s->startMs : 0);
   uint8_t m[3];
   int n = 0;
   for (size_t i = 0; i < count && s->started;) {
@@ -138,12 +140,12 @@ void returnHeaders(InSlot* s) {
 
 namespace desktop_midi {
 
-void deliverIn(int lane, const uint8_t* bytes, size_t count) {
+void deliverIn(int lane, const uint8_t* bytes, size_t count, int64_t ms) {
   InSlot* s = &inSlots[lane];
   std::lock_guard<std::recursive_mutex> guard(s->lock);
   if (!s->open || s->closing || !s->started) return;
   deliveringOnMidiThread = 1;
-  deliverBytes(s, bytes, count);
+  deliverBytes(s, bytes, count, ms);
   deliveringOnMidiThread = 0;
 }
 

@@ -63,7 +63,7 @@ struct InSlot {
 };
 
 struct OutSlot {
-  std::mutex lock;        // guards the fields; held through each send
+  std::mutex lock;        // taken by open and close; a send runs under its caller's output lock
   uint32_t generation;    // generation of the handle open on the slot
   uint8_t open;           // a handle is open
   uint8_t mapper;         // the handle is on the MIDI mapper port
@@ -110,9 +110,10 @@ void ensureSession();
 bool sessionServes();
 // Takes the device list of one direction anew (under tableLock).
 void takeList(bool input);
-// Delivers an event of the input port on lane (= input slot) lane, from the
-// JACK process callback or the ALSA reader thread.
-void deliverIn(int lane, const uint8_t* bytes, size_t count);
+// Delivers an event of the input port on lane (= input slot) lane that
+// arrived at monotonic millisecond ms, from the JACK process callback or the
+// ALSA reader thread.
+void deliverIn(int lane, const uint8_t* bytes, size_t count, int64_t ms);
 
 // The number the next port opened on this thread is named after (set by
 // osMidiNameNextPort), else fallback; either way the number is used up.

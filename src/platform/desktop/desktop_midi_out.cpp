@@ -1,6 +1,9 @@
 // Desktop MIDI outputs: the output services over the ports of alsa_ports.cpp
-// (ALSA) or the queues of jack_ports.cpp (JACK), one lock per output held
-// through each send.
+// (ALSA) or the queues of jack_ports.cpp (JACK). One lock per send: the
+// caller's lock of its output (the core's output lock) covers the calls on a
+// handle, which come one at a time; the slot's own lock is taken only to open
+// and close.
+#include <cassert>
 #include <cstdio>
 #include <mutex>
 
@@ -29,7 +32,17 @@ OutSlot* lockOpenOutput(MidiHandle handle, std::unique_lock<std::mutex>* hold) {
   return o;
 }
 
-// ---- Output sending (the output's lock held).
+// The output behind a handle for a send; null when the handle is not an open
+// one. No lock: sends and the close of one handle come one at a time from
+// their caller.
+OutSlot* openOutput(MidiHandle handle) {
+  uint32_t generation = 0;
+  OutSlot* o = outSlotOf(handle, &generation);
+  if (!o || !o->open || o->generation != generation) return nullptr;
+  return o;
+}
+
+// ---- Output sending (under the caller's lock of the output).
 
 int sendMessage(OutSlot* o, const uint8_t* bytes, size_t count) {
   if (count == 0) return OS_MIDI_OK;
@@ -138,8 +151,7 @@ bool osMidiOutLost(MidiHandle handle) {
 }
 
 int osMidiOutShort(MidiHandle handle, uint32_t word) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   uint8_t m[3] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16)};
   // A word that begins with a data byte continues under running status: the
@@ -159,6 +171,19 @@ int osMidiOutShort(MidiHandle handle, uint32_t word) {
   }
   o->wordStatus = status;
   try {
+    // A whole message goes out as it is, and the stream is left as the splitter
+    // would leave it: a real-time byte changes nothing (not even a message under
+    // way); any other status ends what was under way and sets or cancels the
+    // running status. Inside a system-exclusive message, and for a stray F7,
+    // the splitter decides.
+    MidiSplitter& split = o->splitter;
+    if (status >= 0xF8) return sendMessage(o, m, 1);
+    if (!split.inSysex && status != 0xF7) {
+      split.have = 0;
+      split.need = 0;
+      split.running = status < 0xF0 ? status : 0;
+      return sendMessage(o, m, static_cast<size_t>(n));
+    }
     return sendBytes(o, m, static_cast<size_t>(n));
   } catch (...) {
     return resultOfException();
@@ -166,8 +191,7 @@ int osMidiOutShort(MidiHandle handle, uint32_t word) {
 }
 
 int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
   markHeaderPrepared(header);
@@ -175,8 +199,7 @@ int osMidiOutPrepare(MidiHandle handle, MidiHeader* header) {
 }
 
 int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
   if (!(header->flags & OS_MHDR_PREPARED)) return OS_MIDI_UNPREPARED;
@@ -200,8 +223,7 @@ int osMidiOutLong(MidiHandle handle, MidiHeader* header) {
 }
 
 int osMidiOutUnprepare(MidiHandle handle, MidiHeader* header) {
-  std::unique_lock<std::mutex> slotGuard;
-  OutSlot* o = lockOpenOutput(handle, &slotGuard);
+  OutSlot* o = openOutput(handle);
   if (!o) return OS_MIDI_INVALHANDLE;
   if (!header) return OS_MIDI_INVALPARAM;
   return markHeaderUnprepared(header);

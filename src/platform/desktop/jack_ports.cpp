@@ -59,8 +59,10 @@ struct InLane {
 
 jack_client_t* client;                // bound client; null: none
 JackInDelivery delivery;              // where input events go
+JackRestarted restarted;              // told after each switch of the process callback
+bool running;                         // the process callback is installed (table lock)
 std::atomic<uint32_t> cycles;         // process cycles run since the client was bound
-std::atomic<int> portsOpen;           // ports registered; none: the process callback returns at once
+int portsOpen;                        // ports registered (table lock); none: no process callback
 Lane lanes[kJackOutLanes];
 InLane inLanes[kJackInLanes];
 // Frame within the period of the input event the process callback is
@@ -73,8 +75,14 @@ void sleepMs(int ms) {
   nanosleep(&t, nullptr);
 }
 
+// The ring's bytes at..at+count, which may wrap round its end (rarely: the
+// usual copy is one of a few bytes).
 void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
   const uint32_t first = at & kMask;
+  if (count <= kJackOutQueueBytes - first) {
+    std::memcpy(to, lane.ring.get() + first, count);
+    return;
+  }
   const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
   std::memcpy(to, lane.ring.get() + first, n);
   std::memcpy(to + n, lane.ring.get(), count - n);
@@ -82,6 +90,10 @@ void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
 
 void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
   const uint32_t first = at & kMask;
+  if (count <= kJackOutQueueBytes - first) {
+    std::memcpy(lane->ring.get() + first, from, count);
+    return;
+  }
   const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
   std::memcpy(lane->ring.get() + first, from, n);
   std::memcpy(lane->ring.get(), from + n, count - n);
@@ -126,26 +138,31 @@ void serve(Lane* lane, jack_nframes_t frames) {
 }
 
 // Hands every event of an input port to the delivery, whole and in order.
-void read(int index, jack_nframes_t frames) {
+// *ms: the cycle's clock reading, taken at its first event (-1 before).
+void read(int index, jack_nframes_t frames, int64_t* ms) {
   jack_port_t* port = inLanes[index].port.load(std::memory_order_acquire);
   if (!port) return;
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
+  if (count > 0 && *ms < 0) {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    *ms = static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+  }
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) continue;
     deliveringFrame = event.time < kFrameMax ? event.time : kFrameMax;
-    delivery(index, event.buffer, event.size);
+    delivery(index, event.buffer, event.size, *ms);
   }
   deliveringFrame = 0;
 }
 
 // Inputs first: what they route to our outputs goes out in the same cycle, at
-// the frame each came in at.
-// With no port open it returns at once: nothing waits for its cycles then.
+// the frame each came in at. Installed only while a port is open (run()).
 int process(jack_nframes_t frames, void*) {
-  if (portsOpen.load(std::memory_order_acquire) == 0) return 0;
-  for (int i = 0; i < kJackInLanes; i++) read(i, frames);
+  int64_t ms = -1;
+  for (int i = 0; i < kJackInLanes; i++) read(i, frames, &ms);
   for (Lane& lane : lanes) serve(&lane, frames);
   cycles.fetch_add(1, std::memory_order_release);
   return 0;
@@ -161,12 +178,34 @@ bool waitCycles(uint32_t count, int patienceMs) {
   return false;
 }
 
+// Installs the process callback (on) or takes it away. The server wakes a
+// client every period only while it has one, and a client hears ports, clients
+// and the server's end only while it is active: so it stays active, and is
+// deactivated only for the moment of the switch (with no port of ours open,
+// nothing is disconnected). What the moment may have missed is told to the
+// bind's `restarted`, with whether the client is active again.
+bool run(bool on) {
+  if (running == on) return true;
+  jack_deactivate(client);
+  jack_set_process_callback(client, on ? process : nullptr, nullptr);
+  running = on;
+  const bool active = jack_activate(client) == 0;
+  restarted(active ? 1 : 0);
+  return active;
+}
+
+// After a port went or did not open: with none left the callback goes.
+void idleIfNone(bool serverGone) {
+  if (portsOpen == 0 && !serverGone) run(false);
+}
+
 }  // namespace
 
-void jackPortsBind(jack_client_t* c, JackInDelivery deliver) {
+void jackPortsBind(jack_client_t* c, JackInDelivery deliver, JackRestarted onRestart) {
   client = c;
   delivery = deliver;
-  jack_set_process_callback(client, process, nullptr);
+  restarted = onRestart;
+  running = false;
 }
 
 void jackPortsUnbind(void) {
@@ -182,7 +221,8 @@ void jackPortsUnbind(void) {
     lane.registered = nullptr;
     lane.device.store(nullptr);
   }
-  portsOpen.store(0, std::memory_order_release);
+  portsOpen = 0;
+  running = false;
   client = nullptr;
 }
 
@@ -196,15 +236,20 @@ int jackOutOpen(int index, const char* name, const char* device) {
     lane.ring.reset(new (std::nothrow) uint8_t[kJackOutQueueBytes]);
     if (!lane.ring) return OS_MIDI_NOMEM;
   }
+  if (!run(true)) return OS_MIDI_NODRIVER;
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-  if (!port) return OS_MIDI_NOMEM;
+  if (!port) {
+    idleIfNone(false);
+    return OS_MIDI_NOMEM;
+  }
   lane.device.store(devicePort);
   lane.lost.store(0);
-  // The client is active from its start. EEXIST: connected already.
+  // EEXIST: connected already.
   if (device) {
     const int connected = jack_connect(client, jack_port_name(port), device);
     if (connected != 0 && connected != EEXIST) {
       jack_port_unregister(client, port);
+      idleIfNone(false);
       return OS_MIDI_ALLOCATED;
     }
   }
@@ -213,7 +258,7 @@ int jackOutOpen(int index, const char* name, const char* device) {
   const size_t bufferBytes = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
   lane.largest = bufferBytes > 128 ? bufferBytes - 128 : 0;
   lane.registered = port;
-  portsOpen.fetch_add(1, std::memory_order_release);
+  portsOpen++;
   lane.port.store(port, std::memory_order_release);
   return OS_MIDI_OK;
 }
@@ -268,7 +313,8 @@ void jackOutClose(int index, int serverGone) {
   lane.port.store(nullptr, std::memory_order_release);
   lane.registered = nullptr;
   lane.device.store(nullptr);
-  portsOpen.fetch_sub(1, std::memory_order_release);
+  portsOpen--;
+  idleIfNone(serverGone);
   lane.tail.store(lane.head.load());  // the next open starts with an empty queue
 }
 
@@ -278,12 +324,16 @@ int jackInOpen(int index, const char* name, const char* device) {
   assert(!lane.registered);
   jack_port_t* devicePort = jack_port_by_name(client, device);
   if (!devicePort) return OS_MIDI_BADDEVICEID;  // gone since the list
+  if (!run(true)) return OS_MIDI_NODRIVER;
   jack_port_t* port = jack_port_register(client, name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-  if (!port) return OS_MIDI_NOMEM;
+  if (!port) {
+    idleIfNone(false);
+    return OS_MIDI_NOMEM;
+  }
   lane.registered = port;
   lane.device.store(devicePort);
   lane.lost.store(0);
-  portsOpen.fetch_add(1, std::memory_order_release);
+  portsOpen++;
   lane.port.store(port, std::memory_order_release);
   const int connected = jack_connect(client, device, jack_port_name(port));
   if (connected != 0 && connected != EEXIST) {
@@ -306,7 +356,8 @@ void jackInClose(int index, int serverGone) {
   }
   lane.registered = nullptr;
   lane.device.store(nullptr);
-  portsOpen.fetch_sub(1, std::memory_order_release);
+  portsOpen--;
+  idleIfNone(serverGone);
 }
 
 bool jackPortsCut(jack_client_t* c, jack_port_id_t a, jack_port_id_t b) {

@@ -18,12 +18,19 @@ enum {
   kJackOutWaitMs = 1000        // longest wait for a closing port's queue to go out
 };
 
-// Called on the process thread for each event an open input port receives.
-typedef void (*JackInDelivery)(int lane, const uint8_t* bytes, size_t count);
+// Called on the process thread for each event an open input port receives;
+// ms: the monotonic clock in milliseconds, read once for the cycle's events.
+typedef void (*JackInDelivery)(int lane, const uint8_t* bytes, size_t count, int64_t ms);
 
-// Takes the client whose ports carry the inputs and outputs and installs its
-// process callback (before the client is activated).
-void jackPortsBind(jack_client_t* client, JackInDelivery deliver);
+// Called on the opening or closing thread after the client was deactivated for
+// a moment to install or take away its process callback (notifications of that
+// moment are lost); active: 0 when it could not be activated again.
+typedef void (*JackRestarted)(int active);
+
+// Takes the client whose ports carry the inputs and outputs. The client is
+// active without a process callback, so the server does not wake it each
+// period; the callback is installed while a port is open.
+void jackPortsBind(jack_client_t* client, JackInDelivery deliver, JackRestarted restarted);
 // Forgets the client and every port (before it is closed, or after its
 // server went away).
 void jackPortsUnbind(void);
