@@ -177,9 +177,13 @@ TEST_F(Drawing, MagXTwoDoublesEveryPosition) {
 // its box and the back buffer gets fewer, overlapping fills; both surfaces
 // must end up exactly as with every fill made on both (the Windows program's
 // way), for every key form and look, in two columns, the view scrolled.
-TEST_F(Drawing, KeysCopiedToTheWindowLookAsTheirFillsOnBothSurfaces) {
-  auto picture = [](bool copies) {
+// The same keys three ways: every fill on both surfaces (Windows), the key's
+// box copied to the window, and keys only noted until the window thread
+// paints them (Linux), in one pass or two.
+TEST_F(Drawing, KeysCopiedToTheWindowOrPaintedLaterLookAsTheirFillsOnBothSurfaces) {
+  auto picture = [](bool copies, bool defers) {
     simWindowCopies(copies);
+    simWindowDefersKeys(defers);
     NoteMin = 26;  // first key D, last key A: the end-key forms
     NoteMax = 69;
     setColumns({0, 9});
@@ -189,10 +193,16 @@ TEST_F(Drawing, KeysCopiedToTheWindowLookAsTheirFillsOnBothSurfaces) {
     simPostMessage(OS_WM_PAINT, 0, 0);
     pump();
     fillRect(0, 0, 400, 110, 1, 2, 3);  // no pixel is black or a key's colour before it is drawn
+    const std::vector<uint32_t> before = snapshot();
     for (int note = 26; note <= 69; note++) drawKey(note % 2 == 0 ? 0 : 9, note, kLookOn);
     for (int note = 26; note <= 69; note += 2) drawKey(0, note, kLookSustained);
+    EXPECT_EQ(snapshot() == before, defers) << "a deferred key is only noted";
+    paintPendingKeys();
     for (int note = 27; note <= 69; note += 3) drawKey(9, note, kLookOff);
     for (int note = 26; note <= 69; note += 5) drawKey(9, note, kLookSustained);
+    releaseChannelKeys(9);  // after it, only what is drawn later shows for channel 9
+    for (int note = 29; note <= 69; note += 4) drawKey(9, note, kLookOn);
+    paintPendingKeys();
     std::vector<uint32_t> pixels = snapshot();
     // The client pixels that show the back buffer.
     int cw = 0, ch = 0, bw = 0, bh = 0;
@@ -203,14 +213,17 @@ TEST_F(Drawing, KeysCopiedToTheWindowLookAsTheirFillsOnBothSurfaces) {
     }
     destroyKeyboardWindow();
     resetKeyboardDisplay();
+    simWindowDefersKeys(false);
     return pixels;
   };
-  const std::vector<uint32_t> filled = picture(false);
-  const std::vector<uint32_t> copied = picture(true);
-  ASSERT_EQ(filled.size(), copied.size());
-  size_t differ = 0;
-  for (size_t i = 0; i < filled.size(); i++) differ += filled[i] != copied[i];
-  EXPECT_EQ(differ, 0u);
+  const std::vector<uint32_t> filled = picture(false, false);
+  for (bool defers : {false, true}) {
+    const std::vector<uint32_t> other = picture(true, defers);
+    ASSERT_EQ(filled.size(), other.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < filled.size(); i++) differ += filled[i] != other[i];
+    EXPECT_EQ(differ, 0u) << (defers ? "painted later" : "copied");
+  }
 }
 
 TEST_F(Drawing, FillRectBoundsAreInclusive) {

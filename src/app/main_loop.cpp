@@ -11,6 +11,7 @@
 #include "support/os_system.h"
 #include "display/pump.h"
 #include "config/program_reader.h"
+#include "display/drawing.h"
 #include "display/geometry.h"
 #include "display/window.h"
 
@@ -88,6 +89,7 @@ void mainLoopPass(void) {
   while (takeMouseEvent(&e)) mouseEvent(e);
 
   followDevices();
+  paintPendingKeys();  // the keys input drew since the last pass
 
   pumpMessages();
   if (peekKeyCode() != 0) {

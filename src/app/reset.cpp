@@ -2,6 +2,7 @@
 #include "app/reset.h"
 
 #include "app/devices.h"
+#include "display/drawing.h"
 #include "display/pump.h"
 #include "display/window.h"
 #include "engine/engine.h"
@@ -28,6 +29,7 @@ void resetGlobalState(void) {
   resetEngineTables();
   resetDisplaySettings();
   resetKeyboardDisplay();
+  resetPendingKeys();
   windowInput = WindowInput{keyDownEvent, keyUpEvent, playMouseNote, releaseMouseNote};
   portHooks = PortHooks{midiInCallback, pumpMessages};
   resetProgramValues();

@@ -2,8 +2,11 @@
 // buffer and, shifted by the scroll offsets, straight to the window, so a key
 // change shows at once and the back buffer keeps the whole picture. Where the
 // platform copies a block for less than the fills cost, a key reaches the
-// window as one copy of its box instead. Nothing here allocates: drawing runs
-// for every note on the MIDI callback thread.
+// window as one copy of its box instead. Where the platform shows the window
+// at the display's rate anyway, a drawn key is only noted, and the window
+// thread paints each noted key once at its next pass (paintPendingKeys), so a
+// flood of notes costs a note each, not a painting each. Nothing here
+// allocates: drawing runs for every note on the MIDI callback thread.
 #include "display/drawing.h"
 
 #include <cassert>
@@ -55,6 +58,17 @@ const KeyForm kLastForm[12] = {
     {0, 0, 0, 0},     {74, 84, 70, 84}, {0, 0, 0, 0}, {90, 98, 84, 98}};
 
 bool isBlack(int n) { return n == 1 || n == 3 || n == 6 || n == 8 || n == 10; }
+
+// Keys drawn but not painted yet (a platform that defers keys), by place: the
+// column row (0 in single-column mode) and the note. Under displayLock.
+struct PendingKey {
+  uint8_t waiting;  // 1: drawn since the last painting
+  int8_t channel;   // channel of the latest drawing of that place
+  int8_t look;      // its look
+};
+PendingKey pending[kChannelCount][128];
+uint16_t pendingPlaces[kChannelCount * 128];  // row * 128 + note, in the order first noted
+int pendingCount = 0;
 
 // The fill itself; the caller holds displayLock. Surfaces that are not there
 // (no window yet, or being torn down) are skipped.
@@ -129,22 +143,32 @@ void finishKey(const KeyPainter& p) {
               p.y1);
 }
 
-// drawKey with displayLock held.
-int drawKeyLocked(int channel, int note, int look) {
+// Where drawKey draws: 0 with the column's row (0 in single-column mode), or
+// the code of a key it does not draw.
+int keyRow(int channel, int note, int* row) {
   int o = note / 12;
   int n = note % 12;
   if (o < fromOct || (o == fromOct && n < fromNote)) return 1;
   if (o > toOct || (o == toOct && n > toNote)) return 1;
+  *row = 0;
+  if (singleColumnMode()) return 0;
+  assert(channel >= 0 && channel < kChannelCount);
+  if (channel < 0 || channel >= kChannelCount) return 2;
+  int k = channelColumn[channel];
+  if (k < 0) return 2;
+  if (k >= 16) return -2;
+  *row = k;
+  return 0;
+}
 
-  int T = 0;
-  if (!singleColumnMode()) {
-    assert(channel >= 0 && channel < kChannelCount);
-    if (channel < 0 || channel >= kChannelCount) return 2;
-    int k = channelColumn[channel];
-    if (k < 0) return 2;
-    if (k >= 16) return -2;
-    T = columnTop[k];
-  }
+// drawKey with displayLock held.
+int drawKeyLocked(int channel, int note, int look) {
+  int row = 0;
+  const int placed = keyRow(channel, note, &row);
+  if (placed != 0) return placed;
+  int o = note / 12;
+  int n = note % 12;
+  int T = singleColumnMode() ? 0 : columnTop[row];
 
   int shade = look == kLookOff ? 0 : look == kLookSustained ? 1 : 2;
   bool black = isBlack(n);
@@ -213,6 +237,31 @@ int drawKeyLocked(int channel, int note, int look) {
   return 0;
 }
 
+// drawKeyLocked now or, where the platform defers keys, at the window thread's
+// next pass; the same code either way.
+int showKey(int channel, int note, int look) {
+  if (osWindowDefersKeys() == 0) return drawKeyLocked(channel, note, look);
+  int row = 0;
+  const int placed = keyRow(channel, note, &row);
+  if (placed != 0) return placed;
+  PendingKey& key = pending[row][note];
+  if (key.waiting == 0) {
+    // The first key of a pass wakes the window thread.
+    if (pendingCount == 0 && keyboardWindow != 0) osPostMessage(keyboardWindow, 0, 0, 0);
+    pendingPlaces[pendingCount++] = static_cast<uint16_t>(row * 128 + note);
+    key.waiting = 1;
+  }
+  key.channel = static_cast<int8_t>(channel);
+  key.look = static_cast<int8_t>(look);
+  return 0;
+}
+
+// Forgets the keys not painted yet: the whole keyboard is being drawn.
+void forgetPendingKeys(void) {
+  for (int i = 0; i < pendingCount; i++) pending[pendingPlaces[i] / 128][pendingPlaces[i] % 128].waiting = 0;
+  pendingCount = 0;
+}
+
 // Every key of one column Off, the first key once more at the end.
 void drawColumn(int channel) {
   for (int note = firstDisplayedNote; note <= lastDisplayedNote; note++) drawKeyLocked(channel, note, kLookOff);
@@ -258,7 +307,25 @@ void vLine(int x, int y1, int y2, uint8_t r, uint8_t g, uint8_t b) { fillRect(x,
 int drawKey(int channel, int note, int look) {
   std::lock_guard<std::mutex> hold(displayLock);
   rememberLook(channel, note, look);
-  return drawKeyLocked(channel, note, look);
+  return showKey(channel, note, look);
+}
+
+void paintPendingKeys(void) {
+  std::lock_guard<std::mutex> hold(displayLock);
+  for (int i = 0; i < pendingCount; i++) {
+    PendingKey& key = pending[pendingPlaces[i] / 128][pendingPlaces[i] % 128];
+    drawKeyLocked(key.channel, pendingPlaces[i] % 128, key.look);
+    key.waiting = 0;
+  }
+  pendingCount = 0;
+}
+
+void resetPendingKeys(void) {
+  std::lock_guard<std::mutex> hold(displayLock);
+  for (auto& row : pending) {
+    for (PendingKey& key : row) key = PendingKey{0, 0, kLookOff};
+  }
+  pendingCount = 0;
 }
 
 int releaseChannelKeys(int channel) {
@@ -269,13 +336,14 @@ int releaseChannelKeys(int channel) {
   for (int note = 0; note < 128; note++) {
     if (drawnLook[channel][note] == kLookOff) continue;
     drawnLook[channel][note] = kLookOff;
-    drawKeyLocked(channel, note, kLookOff);
+    showKey(channel, note, kLookOff);
     released++;
   }
   return released;
 }
 
 void drawKeyboardLocked(void) {
+  forgetPendingKeys();
   if (singleColumnMode()) {
     drawColumn(0);
     drawMixedLooks();

@@ -23,6 +23,13 @@ void vLine(int x, int y1, int y2, uint8_t r, uint8_t g, uint8_t b);
 // -2: the channel's column index is 16 or more. Takes the display lock.
 int drawKey(int channel, int note, int look);
 
+// Where the platform defers keys (osWindowDefersKeys), paints every key drawn
+// since the last call, each once in its latest look. The window thread calls
+// it at every pass. Takes the display lock.
+void paintPendingKeys(void);
+// Start value: no key waits to be painted.
+void resetPendingKeys(void);
+
 // Draws every key of the channel that is not Off in the Off look (All Notes
 // Off, All Sound Off). Returns how many there were. Takes the display lock.
 int releaseChannelKeys(int channel);

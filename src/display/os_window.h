@@ -106,6 +106,11 @@ void osValidateWindow(OsWindow window);  // the whole client area needs no paint
 // from the back buffer (osCopyBlock) than as each of its fills repeated on the
 // window surface; 0 when every fill goes to both surfaces.
 int osWindowPrefersCopies(void);
+// 1 when a drawn key may reach the window at the window thread's next pass
+// instead of at once (the window is shown at the display's rate anyway): the
+// drawing then only notes the key, and a key drawn many times between two
+// passes is painted once. 0 when every drawn key is painted at once.
+int osWindowDefersKeys(void);
 
 // The window's own scroll bars; a range 0..0 hides a bar.
 void osSetScrollRange(OsWindow window, int bar, int maximum, int redraw);

@@ -222,3 +222,8 @@ void osCopyBlock(OsSurface destination, int dx, int dy, int w, int h, OsSurface 
 // A fill on the client area takes pixelLock and marks rows to present; one
 // copy of a key's box does that once.
 int osWindowPrefersCopies(void) { return 1; }
+
+// The window is presented at most once a display frame: a key drawn on the
+// MIDI thread is painted by the window thread's next pass, once however often
+// it changed meanwhile.
+int osWindowDefersKeys(void) { return 1; }

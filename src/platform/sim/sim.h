@@ -179,6 +179,9 @@ void simSetFrame(int border, int caption);
 // reach the client area as one block copy; false makes every fill go to both
 // surfaces, as on Windows.
 void simWindowCopies(bool copies);
+// What osWindowDefersKeys answers: false (the default) paints a drawn key at
+// once; true leaves it to paintPendingKeys, as the Linux window does.
+void simWindowDefersKeys(bool defers);
 bool simWindowExists(void);
 std::string simWindowTitle(void);
 bool simWindowTopmost(void);

@@ -39,6 +39,7 @@ namespace sim_window {
 
 Machine m;
 std::atomic<bool> prefersCopies{true};
+std::atomic<bool> defersKeys{false};
 
 intptr_t newHandleLocked(int tag) { return (++m.serial << 8) | tag; }
 
@@ -46,6 +47,7 @@ bool isWindowLocked(OsWindow window) { return window != 0 && window == m.window;
 
 void resetLocked() {
   prefersCopies = true;
+  defersKeys = false;
   m.workArea = {0, 0, 1920, 1040};
   std::fill(std::begin(m.metrics), std::end(m.metrics), 0);
   m.metrics[OS_SM_CXVSCROLL] = kBarSize;
@@ -439,6 +441,8 @@ void osValidateWindow(OsWindow window) {
 // A fill on the client area takes the machine's lock; one copy of a key's box
 // takes it once.
 int osWindowPrefersCopies(void) { return prefersCopies.load(std::memory_order_relaxed) ? 1 : 0; }
+
+int osWindowDefersKeys(void) { return defersKeys.load(std::memory_order_relaxed) ? 1 : 0; }
 
 // A range that changes shows the bar when it is not empty and hides it when it
 // is (the position is kept within the range); the same range again changes

@@ -25,6 +25,8 @@ void simSetWorkArea(int left, int top, int right, int bottom) {
 
 void simWindowCopies(bool copies) { prefersCopies = copies; }
 
+void simWindowDefersKeys(bool defers) { defersKeys = defers; }
+
 void simSetSystemMetric(int index, int value) {
   std::lock_guard<std::mutex> guard(m.lock);
   if (index >= 0 && index < kMetricCount) m.metrics[index] = value;

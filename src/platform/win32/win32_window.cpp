@@ -234,6 +234,8 @@ void osValidateWindow(OsWindow window) { ValidateRect(hwndOf(window), nullptr); 
 // Every fill goes to the memory DC and to the window DC, as GDI draws them.
 int osWindowPrefersCopies(void) { return 0; }
 
+int osWindowDefersKeys(void) { return 0; }
+
 // A range of 0..0 hides a standard scroll bar; a new non-empty range shows it
 // again. Either changes the client area and sends WM_SIZE from inside the call.
 void osSetScrollRange(OsWindow window, int bar, int maximum, int redraw) {
