@@ -95,15 +95,16 @@ fuzz: deps-run
 # repetitions), then the desktop program's JACK flood and latency harness
 # (FLOOD_RATE messages a second for FLOOD_SECONDS to 1 and to 16 outputs, then
 # FLOOD_HIGH_RATE to 1, each against a direct loopback and, when installed, a peer)
-# and its idle cost over IDLE_SECONDS (against a sleep), each in a private
-# jackd and Xvfb.
+# and its idle cost over IDLE_SECONDS (against a sleep; then with IN1 and OUT1
+# open beside jack-keyboard), each in a private jackd and Xvfb.
 BENCH_REPS ?= 5
 FLOOD_RATE ?= 100000
 FLOOD_SECONDS ?= 10
 FLOOD_HIGH_RATE ?= 300000
 IDLE_SECONDS ?= 30
-# jalv and x42-plugins: the peer the flood harness measures beside the program.
-BENCH_PACKAGES := libbenchmark-dev libx11-dev jackd2 xvfb x11-utils jalv x42-plugins
+# jalv and x42-plugins: the peer the flood harness measures beside the program;
+# jack-keyboard: the one the idle cost is measured beside.
+BENCH_PACKAGES := libbenchmark-dev libx11-dev jackd2 xvfb x11-utils jalv x42-plugins jack-keyboard
 .PHONY: bench
 bench: deps-run
 	@sh tools/install-packages.sh $(BENCH_PACKAGES)
@@ -121,4 +122,6 @@ bench: deps-run
 	  --seconds $(FLOOD_SECONDS) >>$(BUILD)/bench/jack_flood.md
 	sh bench/doc_section.sh docs/performance.md jack-flood <$(BUILD)/bench/jack_flood.md
 	sh bench/idle_cost.sh $(BUILD)/bench/notalumen $(IDLE_SECONDS) >$(BUILD)/bench/idle_cost.md
+	printf '\n' >>$(BUILD)/bench/idle_cost.md
+	sh bench/idle_beside_jack.sh $(BUILD)/bench/notalumen $(IDLE_SECONDS) >>$(BUILD)/bench/idle_cost.md
 	sh bench/doc_section.sh docs/performance.md idle-cost <$(BUILD)/bench/idle_cost.md

@@ -9,7 +9,9 @@
 # is the wait after the window shows; IDLE_JACK_SERVER names a running JACK
 # server for the program to use (default: none answers); IDLE_PORTS adds
 # settings lines for its ports (such as `-IN1:"keys:out" -OUT1:"synth:in"` on
-# that server). Exits nonzero only when it cannot run.
+# that server); IDLE_BESIDE is a command (such as `jack-keyboard`) started first
+# in the same X server and on the same JACK server, whose cost is measured over
+# the same seconds as the program's. Exits nonzero only when it cannot run.
 set -eu
 
 program=${1:?usage: sh bench/idle_cost.sh PROGRAM [SECONDS]}
@@ -26,9 +28,10 @@ scratch=$(mktemp -d /tmp/notalumen-idle-XXXXXX)
 xvfb=
 prog=
 base=
+peer=
 cleanup() {
-  for p in $prog $base $xvfb; do kill "$p" 2>/dev/null || true; done
-  for p in $prog $base $xvfb; do wait "$p" 2>/dev/null || true; done
+  for p in $prog $peer $base $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $prog $peer $base $xvfb; do wait "$p" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -59,6 +62,16 @@ jack_server=${IDLE_JACK_SERVER:-notalumen-idle-none-$$}
 midi_system="none (no JACK server answers; /dev/snd/seq absent)"
 [ -e /dev/snd/seq ] && midi_system="the ALSA sequencer (/dev/snd/seq present; $opened)"
 [ -n "${IDLE_JACK_SERVER:-}" ] && midi_system="JACK server \"$IDLE_JACK_SERVER\" running ($opened)"
+
+beside=${IDLE_BESIDE:-}
+if [ -n "$beside" ]; then
+  # shellcheck disable=SC2086  # the command's words
+  (cd "$scratch" && exec env DISPLAY="$display" JACK_DEFAULT_SERVER="$jack_server" $beside \
+    >"$scratch/beside.log" 2>&1) &
+  peer=$!
+  sleep 2  # its ports are there before the program looks for its devices
+  kill -0 "$peer" 2>/dev/null || { echo "idle_cost.sh: $beside ended" >&2; cat "$scratch/beside.log" >&2; exit 2; }
+fi
 
 (cd "$scratch" && exec env DISPLAY="$display" JACK_DEFAULT_SERVER="$jack_server" ./notalumen \
   >"$scratch/output.log" 2>&1) &
@@ -96,10 +109,12 @@ hwm_start=$(status_kib "$prog" VmHWM)
 base_rss=$(status_kib "$base" VmRSS)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 p_ticks0=$(ticks "$prog"); p_ns0=$(runtime "$prog"); p_sw0=$(switches "$prog")
+[ -n "$peer" ] && { q_ticks0=$(ticks "$peer"); q_ns0=$(runtime "$peer"); q_sw0=$(switches "$peer"); }
 b_ticks0=$(ticks "$base"); b_ns0=$(runtime "$base"); b_sw0=$(switches "$base")
 t0=$(date +%s.%N)
 sleep "$seconds"
 p_ticks1=$(ticks "$prog"); p_ns1=$(runtime "$prog"); p_sw1=$(switches "$prog")
+[ -n "$peer" ] && { q_ticks1=$(ticks "$peer"); q_ns1=$(runtime "$peer"); q_sw1=$(switches "$peer"); }
 b_ticks1=$(ticks "$base"); b_ns1=$(runtime "$base"); b_sw1=$(switches "$base")
 t1=$(date +%s.%N)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -114,14 +129,24 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 pct_ticks() { awk -v d="$1" -v hz="$hz" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.3f", 100 * d / hz / (t1 - t0) }'; }
 pct_ns() { awk -v d="$1" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.3f", 100 * d / 1e9 / (t1 - t0) }'; }
 rate() { awk -v d="$1" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f", d / (t1 - t0) }'; }
-verdict() { awk -v p="$1" 'BEGIN { print (p < 0.2 ? "under 0.2 % (met)" : "under 0.2 % (missed)") }'; }
+# With a command beside the program, the target is that command's cost over
+# the same seconds; alone, 0.2 % of one core.
+verdict() {
+  if [ -n "$peer" ]; then
+    awk -v p="$1" -v q="$2" -v c="$beside" 'BEGIN { printf "at most %s'"'"'s %.3f %% (%s)\n", c, q, (p <= q ? "met" : "missed") }'
+  else
+    awk -v p="$1" 'BEGIN { print (p < 0.2 ? "under 0.2 % (met)" : "under 0.2 % (missed)") }'
+  fi
+}
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f MiB", k / 1024 }'; }
 
 p_ticks=$((p_ticks1 - p_ticks0)); b_ticks=$((b_ticks1 - b_ticks0))
 p_ns=$((p_ns1 - p_ns0)); b_ns=$((b_ns1 - b_ns0))
 p_pct_ticks=$(pct_ticks "$p_ticks"); b_pct_ticks=$(pct_ticks "$b_ticks")
 p_pct_ns=$(pct_ns "$p_ns"); b_pct_ns=$(pct_ns "$b_ns")
-command="\`${IDLE_JACK_SERVER:+IDLE_JACK_SERVER=$IDLE_JACK_SERVER }${ports:+IDLE_PORTS='$ports' }IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
+q_pct_ticks=; q_pct_ns=
+[ -n "$peer" ] && { q_pct_ticks=$(pct_ticks $((q_ticks1 - q_ticks0))); q_pct_ns=$(pct_ns $((q_ns1 - q_ns0))); }
+command="\`${IDLE_JACK_SERVER:+IDLE_JACK_SERVER=$IDLE_JACK_SERVER }${ports:+IDLE_PORTS='$ports' }${beside:+IDLE_BESIDE='$beside' }IDLE_SETTLE=$settle sh bench/idle_cost.sh $shown_program $seconds\`"
 tick_ms=$((1000 / hz))
 
 echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(uname -sr);"
@@ -133,8 +158,20 @@ echo "was taken over $seconds idle seconds, starting $settle s after its window 
 echo
 echo "| Figure | Program | Target | Baseline in the same run (\`sleep\`) | Command |"
 echo "|---|---|---|---|---|"
-echo "| CPU time while idle, utime + stime from /proc/PID/stat ($tick_ms ms ticks) | $p_pct_ticks % of one core ($p_ticks ticks) | $(verdict "$p_pct_ticks") | $b_pct_ticks % ($b_ticks ticks) | $command |"
-echo "| CPU time while idle, run time of all threads from /proc/PID/task/*/schedstat (exact) | $p_pct_ns % of one core | $(verdict "$p_pct_ns") | $b_pct_ns % | $command |"
+echo "| CPU time while idle, utime + stime from /proc/PID/stat ($tick_ms ms ticks) | $p_pct_ticks % of one core ($p_ticks ticks) | $(verdict "$p_pct_ticks" "$q_pct_ticks") | $b_pct_ticks % ($b_ticks ticks) | $command |"
+echo "| CPU time while idle, run time of all threads from /proc/PID/task/*/schedstat (exact) | $p_pct_ns % of one core | $(verdict "$p_pct_ns" "$q_pct_ns") | $b_pct_ns % | $command |"
 echo "| Context switches while idle (wake-ups), all threads | $(rate $((p_sw1 - p_sw0)))/s | - | $(rate $((b_sw1 - b_sw0)))/s | $command |"
 echo "| Resident memory once started (VmRSS) | $(mib "$rss_start") ($(mib "$rss_end") at the end) | - | $(mib "$base_rss") | $command |"
 echo "| Peak resident memory (VmHWM) | $(mib "$hwm_start") ($(mib "$hwm_end") at the end) | - | - | $command |"
+if [ -n "$peer" ]; then
+  kill -0 "$peer" 2>/dev/null || { echo "idle_cost.sh: $beside ended during the measurement" >&2; exit 2; }
+  q_ns=$((q_ns1 - q_ns0))
+  echo
+  echo "Beside it over the same seconds, in the same X server and on the same JACK server: \`$beside\`."
+  echo
+  echo "| Figure | Program | \`$beside\` | Program / it |"
+  echo "|---|---|---|---|"
+  echo "| CPU time while idle, schedstat | $p_pct_ns % | $q_pct_ns % | $(awk -v a="$p_ns" -v b="$q_ns" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }') |"
+  echo "| CPU time while idle, /proc stat ticks | $p_pct_ticks % | $q_pct_ticks % | - |"
+  echo "| Context switches while idle (wake-ups) | $(rate $((p_sw1 - p_sw0)))/s | $(rate $((q_sw1 - q_sw0)))/s | - |"
+fi
