@@ -57,6 +57,7 @@ int osDispatchOneMessage(void) {
   }
   if (window == 0) return 0;
   applyDeferred();
+  if (quitSignalled.exchange(0) != 0) queueSent(window, OS_WM_CLOSE, 0, 0);
   Message m;
   bool got;
   {

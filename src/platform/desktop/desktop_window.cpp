@@ -49,6 +49,7 @@
 // until a frame (framePeriod, from the display's refresh rate) has passed
 // since the last presentation. Other pauses are as long as asked.
 #include <SDL.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -79,6 +80,7 @@ int dirtyBottom = 0;
 
 std::atomic<bool> idleWaiting{false};   // the window thread waits for work and wants waking
 std::atomic<int> wakeFd{-1};            // eventfd that wakes it; -1 until the first window
+std::atomic<int> quitSignalled{0};      // SIGINT, SIGTERM or SIGHUP came: the window is to close
 uint64_t lastActive = 0;                // window thread: last message delivered or SDL event taken
 
 // ---- Small helpers.
@@ -93,6 +95,28 @@ void wakeWindowThread() {
   if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) {
     // The counter is full, so a wake-up is pending already.
   }
+}
+
+// A quit signal asks the window to close, as its close box does, so the
+// program ends through its exit path: the notes it holds are ended and its
+// MIDI ports closed (a JACK client killed outright also leaves a synchronous
+// server waiting for it). Only an atomic store and a write here: both are
+// safe in a signal handler.
+void onQuitSignal(int) {
+  quitSignalled.store(1);
+  const int fd = wakeFd.load();
+  const uint64_t one = 1;
+  if (fd >= 0 && ::write(fd, &one, sizeof one) < 0) {
+    // A wake-up is pending already.
+  }
+}
+
+void catchQuitSignals() {
+  struct sigaction action = {};
+  action.sa_handler = onQuitSignal;
+  action.sa_flags = SA_RESTART;  // calls under way on other threads go on
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 // The picture changed: the window thread presents it at its next dispatch.
@@ -430,7 +454,10 @@ OsWindow osCreateWindow(const char* title, int x, int y, int w, int h) {
     SDL_FreeSurface(icon);
   }
   screen.displayFd = desktopDisplayConnection(screen.sdl);
-  if (wakeFd.load() < 0) wakeFd.store(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (wakeFd.load() < 0) {
+    wakeFd.store(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    catchQuitSignals();  // from the first window on; before it the signals end the program as usual
+  }
   screen.keyMods = static_cast<Uint16>(SDL_GetModState());
   {
     std::lock_guard<std::mutex> hold(shared.lock);

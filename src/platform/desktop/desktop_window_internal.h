@@ -170,6 +170,7 @@ extern std::atomic<bool> needsPresent;  // the screen is behind the pixels or th
 extern std::atomic<bool> presentWhole;  // more than client rows changed: the next presentation redoes everything
 extern int dirtyTop;                    // client rows drawn since the last presentation: dirtyTop..dirtyBottom-1
 extern int dirtyBottom;                 //   (under pixelLock; empty while dirtyTop >= dirtyBottom)
+extern std::atomic<int> quitSignalled;  // a quit signal came: the window thread closes the window
 extern std::atomic<bool> idleWaiting;   // the window thread waits for work and wants waking
 extern std::atomic<int> wakeFd;            // eventfd that wakes it; -1 until the first window
 extern uint64_t lastActive;                // window thread: last message delivered or SDL event taken
