@@ -19,12 +19,21 @@ command -v jackd >/dev/null 2>&1 || { echo "idle_beside_jack.sh: jackd is not in
 
 # The tests' server: synchronous, not real-time, dummy driver, 256 frames.
 server=notalumen-idle-$$
-jackd -n "$server" -S -r -d dummy -r 48000 -p 256 >/dev/null 2>&1 &
+log=$(mktemp /tmp/notalumen-idle-jackd-XXXXXX)
+jackd -n "$server" -S -r -d dummy -r 48000 -p 256 >"$log" 2>&1 &
 jackd=$!
-trap 'kill "$jackd" 2>/dev/null || true; wait "$jackd" 2>/dev/null || true' EXIT
+# The server ends after the clients (idle_cost.sh ends them first); what a
+# client killed on its way out leaves in /dev/shm goes with it, or later
+# servers find the machine's table of servers full.
+stop() {
+  kill "$jackd" 2>/dev/null || true
+  wait "$jackd" 2>/dev/null || true
+  rm -f /dev/shm/jack_sem.*_"$server"_* "$log"
+}
+trap stop EXIT
 trap 'exit 2' INT TERM
 sleep 2
-kill -0 "$jackd" 2>/dev/null || { echo "idle_beside_jack.sh: jackd did not start" >&2; exit 2; }
+kill -0 "$jackd" 2>/dev/null || { echo "idle_beside_jack.sh: jackd did not start:" >&2; cat "$log" >&2; exit 2; }
 
 echo "With IN1 and OUT1 open on JACK, beside jack-keyboard:"
 echo

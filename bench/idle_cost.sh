@@ -30,8 +30,12 @@ prog=
 base=
 peer=
 cleanup() {
-  for p in $prog $peer $base $xvfb; do kill "$p" 2>/dev/null || true; done
-  for p in $prog $peer $base $xvfb; do wait "$p" 2>/dev/null || true; done
+  # The programs first, while their X server is still there: a quit signal
+  # lets them leave their JACK server cleanly.
+  for p in $prog $peer; do kill "$p" 2>/dev/null || true; done
+  for p in $prog $peer; do wait "$p" 2>/dev/null || true; done
+  for p in $base $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $base $xvfb; do wait "$p" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
