@@ -21,7 +21,7 @@ namespace {
 std::atomic<int> longWaitPolls(1000);  // polls, 1 ms apart
 constexpr std::chrono::milliseconds kLongWaitTime(1000);
 
-// 0 while the calling thread's sends may wait for a device (see allowSendWaits).
+// Set while the calling thread's sends may not wait for a device (see allowSendWaits).
 thread_local bool sendsMayNotWait = false;
 
 // Message assembly for serial long messages (device outputs use their header's
