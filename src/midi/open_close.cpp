@@ -346,11 +346,7 @@ int reopenOutPort(int k) {
   // clearing it under the lock hands the opened port to them.
   port.deviceId = device;
   port.openComPort = 0;
-  if (openOutDevice(k, device) != 0) {
-    if (port.handle != 0) osMidiOutClose(port.handle);
-    port.handle = 0;
-    return -1;
-  }
+  if (openOutDevice(k, device) != 0) return -1;  // nothing of it stays open
   {
     OutPortLock lock(k);  // inputs are routing to the outputs meanwhile
     port.disabled = 0;

@@ -125,14 +125,14 @@ void onAlsaIn(int lane, const uint8_t* bytes, size_t count) { deliverIn(lane, by
 
 // ---- The session: which system, our JACK or ALSA client, the lists.
 
-void dropListers() {
+void forgetLists() {
   inList.taken = 0;
   outList.taken = 0;
 }
 
 void dropJack() {
   if (!session.jack) return;
-  dropListers();  // the lists were of the server that went
+  forgetLists();  // the lists were of the server that went
   jackPortsUnbind();
   jack_client_close(session.jack);
   session.jack = nullptr;
@@ -142,7 +142,7 @@ void dropJack() {
 // handle is open.
 bool endSession() {
   if (openHandles > 0) return false;
-  dropListers();
+  forgetLists();
   alsaPortsClose();
   dropJack();
   session.system = DESKTOP_MIDI_NONE;
@@ -289,7 +289,7 @@ void ensureSession() {
   }
   const DesktopMidiSystem system = chooseSystem();
   if (system != session.system) {
-    dropListers();  // the lists were of the other system
+    forgetLists();  // the lists were of the other system
     session.system = system;
     session.alsa.store(system == DESKTOP_MIDI_ALSA);
     if (system != DESKTOP_MIDI_ALSA) alsaPortsClose();
