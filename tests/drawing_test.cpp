@@ -194,11 +194,14 @@ TEST_F(Drawing, KeysCopiedToTheWindowOrPaintedLaterLookAsTheirFillsOnBothSurface
     pump();
     fillRect(0, 0, 400, 110, 1, 2, 3);  // no pixel is black or a key's colour before it is drawn
     const std::vector<uint32_t> before = snapshot();
+    const int asked = simKeysNotedCount();
     for (int note = 26; note <= 69; note++) drawKey(note % 2 == 0 ? 0 : 9, note, kLookOn);
     for (int note = 26; note <= 69; note += 2) drawKey(0, note, kLookSustained);
     EXPECT_EQ(snapshot() == before, defers) << "a deferred key is only noted";
+    EXPECT_EQ(simKeysNotedCount() - asked, defers ? 1 : 0) << "one pass asked for, however many keys";
     paintPendingKeys();
     for (int note = 27; note <= 69; note += 3) drawKey(9, note, kLookOff);
+    EXPECT_EQ(simKeysNotedCount() - asked, defers ? 2 : 0) << "a key noted after the painting asks again";
     for (int note = 26; note <= 69; note += 5) drawKey(9, note, kLookSustained);
     releaseChannelKeys(9);  // after it, only what is drawn later shows for channel 9
     for (int note = 29; note <= 69; note += 4) drawKey(9, note, kLookOn);

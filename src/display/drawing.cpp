@@ -246,8 +246,8 @@ int showKey(int channel, int note, int look) {
   if (placed != 0) return placed;
   PendingKey& key = pending[row][note];
   if (key.waiting == 0) {
-    // The first key of a pass wakes the window thread.
-    if (pendingCount == 0 && keyboardWindow != 0) osPostMessage(keyboardWindow, 0, 0, 0);
+    // The first key noted since the last painting asks for a pass.
+    if (pendingCount == 0 && keyboardWindow != 0) osWindowKeysNoted(keyboardWindow);
     pendingPlaces[pendingCount++] = static_cast<uint16_t>(row * 128 + note);
     key.waiting = 1;
   }

@@ -38,6 +38,9 @@ void waitForWork(int ms) {
   }
 }
 
+// A picture to present, or keys noted for the pass to paint and present.
+bool pictureWork() { return needsPresent.load() || keysNoted.load(); }
+
 bool canWait() {
   if (screen.sdl == nullptr || screen.displayFd < 0 || wakeFd.load() < 0) return false;
   return !screen.sizing && screen.track.bar < 0;  // their timers run on the passes
@@ -49,7 +52,7 @@ bool canWait() {
 bool idleWait() {
   if (!canWait() || now() - lastActive < kIdleSettle) return false;
   idleWaiting.store(true);
-  const bool work = needsPresent.load() || otherWork();
+  const bool work = pictureWork() || otherWork();
   if (!work) waitForWork(kIdleLongest);
   idleWaiting.store(false);
   return !work;
@@ -60,7 +63,7 @@ bool idleWait() {
 // waits until the frame has passed (longer than the pause asked, ms) or other
 // work comes. False when the pause is an ordinary one (other work waits).
 bool frameWait(int ms) {
-  if (!canWait() || !needsPresent.load()) return false;
+  if (!canWait() || !pictureWork()) return false;
   const uint64_t due = screen.lastPresent + screen.framePeriod;
   const uint64_t t = now();
   if (due <= t + static_cast<uint64_t>(ms)) return false;
@@ -76,8 +79,13 @@ bool frameWait(int ms) {
 using namespace desktop_window;
 
 void desktopPause(int ms) {
-  if (ms >= kLoopPauseShortest && ms <= kLoopPauseLongest && onWindowThread() && (idleWait() || frameWait(ms))) {
-    return;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  const bool loopPause = ms >= kLoopPauseShortest && ms <= kLoopPauseLongest && onWindowThread();
+  bool waited = loopPause && idleWait();
+  // Woken by a picture or keys within a frame of the last presentation, the
+  // pause lasts until the frame has passed.
+  if (loopPause && frameWait(waited ? 0 : ms)) waited = true;
+  if (!waited) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  // The main loop's pass that follows paints the keys noted so far; a key
+  // noted after that pass's painting tells it anew.
+  if (loopPause) keysNoted.store(false);
 }

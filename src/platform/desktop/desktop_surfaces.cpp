@@ -227,3 +227,10 @@ int osWindowPrefersCopies(void) { return 1; }
 // MIDI thread is painted by the window thread's next pass, once however often
 // it changed meanwhile.
 int osWindowDefersKeys(void) { return 1; }
+
+// Keys to paint are work of the kind a picture to present is: the window
+// thread's pause lasts until a frame has passed since the last presentation,
+// so a flood of notes is painted and shown once a frame, not once a pass.
+void osWindowKeysNoted(OsWindow) {
+  if (!keysNoted.exchange(true)) wakeWindowThread();
+}

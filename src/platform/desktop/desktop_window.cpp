@@ -45,9 +45,10 @@
 // to present), asking for a title, z-order or move, or destroying the window
 // (each wakes it through wakeFd); at most kIdleLongest. Anything that arrives
 // is handled at once instead of at the next 4 ms pass. Such a pause whose
-// only work is a picture that another thread drew lasts, in the same way,
-// until a frame (framePeriod, from the display's refresh rate) has passed
-// since the last presentation. Other pauses are as long as asked.
+// only work is a picture that another thread drew, or keys it noted for the
+// pass to paint (osWindowKeysNoted), lasts, in the same way, until a frame
+// (framePeriod, from the display's refresh rate) has passed since the last
+// presentation. Other pauses are as long as asked.
 #include <SDL.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -78,6 +79,7 @@ std::atomic<bool> presentWhole{true};   // more than client rows changed: the ne
 int dirtyTop = 0;                       // client rows drawn since the last presentation (under pixelLock)
 int dirtyBottom = 0;
 
+std::atomic<bool> keysNoted{false};     // the drawing noted keys for the window thread's next pass
 std::atomic<bool> idleWaiting{false};   // the window thread waits for work and wants waking
 std::atomic<int> wakeFd{-1};            // eventfd that wakes it; -1 until the first window
 std::atomic<int> quitSignalled{0};      // SIGINT, SIGTERM or SIGHUP came: the window is to close

@@ -171,6 +171,7 @@ extern std::atomic<bool> presentWhole;  // more than client rows changed: the ne
 extern int dirtyTop;                    // client rows drawn since the last presentation: dirtyTop..dirtyBottom-1
 extern int dirtyBottom;                 //   (under pixelLock; empty while dirtyTop >= dirtyBottom)
 extern std::atomic<int> quitSignalled;  // a quit signal came: the window thread closes the window
+extern std::atomic<bool> keysNoted;     // the drawing noted keys for the window thread's next pass
 extern std::atomic<bool> idleWaiting;   // the window thread waits for work and wants waking
 extern std::atomic<int> wakeFd;            // eventfd that wakes it; -1 until the first window
 extern uint64_t lastActive;                // window thread: last message delivered or SDL event taken

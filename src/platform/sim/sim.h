@@ -182,6 +182,8 @@ void simWindowCopies(bool copies);
 // What osWindowDefersKeys answers: false (the default) paints a drawn key at
 // once; true leaves it to paintPendingKeys, as the Linux window does.
 void simWindowDefersKeys(bool defers);
+// How often the drawing asked for a pass to paint noted keys (osWindowKeysNoted).
+int simKeysNotedCount(void);
 bool simWindowExists(void);
 std::string simWindowTitle(void);
 bool simWindowTopmost(void);

@@ -40,6 +40,7 @@ namespace sim_window {
 Machine m;
 std::atomic<bool> prefersCopies{true};
 std::atomic<bool> defersKeys{false};
+std::atomic<int> keysNoted{0};
 
 intptr_t newHandleLocked(int tag) { return (++m.serial << 8) | tag; }
 
@@ -48,6 +49,7 @@ bool isWindowLocked(OsWindow window) { return window != 0 && window == m.window;
 void resetLocked() {
   prefersCopies = true;
   defersKeys = false;
+  keysNoted = 0;
   m.workArea = {0, 0, 1920, 1040};
   std::fill(std::begin(m.metrics), std::end(m.metrics), 0);
   m.metrics[OS_SM_CXVSCROLL] = kBarSize;
@@ -443,6 +445,9 @@ void osValidateWindow(OsWindow window) {
 int osWindowPrefersCopies(void) { return prefersCopies.load(std::memory_order_relaxed) ? 1 : 0; }
 
 int osWindowDefersKeys(void) { return defersKeys.load(std::memory_order_relaxed) ? 1 : 0; }
+
+// Counted for the tests; the sim's window thread is the test itself.
+void osWindowKeysNoted(OsWindow) { keysNoted.fetch_add(1); }
 
 // A range that changes shows the bar when it is not empty and hides it when it
 // is (the position is kept within the range); the same range again changes

@@ -27,6 +27,8 @@ void simWindowCopies(bool copies) { prefersCopies = copies; }
 
 void simWindowDefersKeys(bool defers) { defersKeys = defers; }
 
+int simKeysNotedCount(void) { return keysNoted.load(); }
+
 void simSetSystemMetric(int index, int value) {
   std::lock_guard<std::mutex> guard(m.lock);
   if (index >= 0 && index < kMetricCount) m.metrics[index] = value;

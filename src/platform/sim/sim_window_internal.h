@@ -103,6 +103,7 @@ struct Machine {
 extern Machine m;  // the one machine
 extern std::atomic<bool> prefersCopies;  // osWindowPrefersCopies' answer, read without the lock
 extern std::atomic<bool> defersKeys;     // osWindowDefersKeys' answer, read without the lock
+extern std::atomic<int> keysNoted;       // osWindowKeysNoted calls since the reset
 
 intptr_t newHandleLocked(int tag);
 bool isWindowLocked(OsWindow window);

@@ -236,6 +236,8 @@ int osWindowPrefersCopies(void) { return 0; }
 
 int osWindowDefersKeys(void) { return 0; }
 
+void osWindowKeysNoted(OsWindow) {}  // keys are never deferred here
+
 // A range of 0..0 hides a standard scroll bar; a new non-empty range shows it
 // again. Either changes the client area and sends WM_SIZE from inside the call.
 void osSetScrollRange(OsWindow window, int bar, int maximum, int redraw) {
