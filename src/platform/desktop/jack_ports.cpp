@@ -75,12 +75,25 @@ void sleepMs(int ms) {
   nanosleep(&t, nullptr);
 }
 
+// A few bytes copied in place: most copies are a length word or a short
+// message, for which a call of the library's memcpy costs more than the copy.
+inline void copyBytes(uint8_t* to, const uint8_t* from, uint32_t count) {
+  switch (count) {
+    case 4: to[3] = from[3]; [[fallthrough]];
+    case 3: to[2] = from[2]; [[fallthrough]];
+    case 2: to[1] = from[1]; [[fallthrough]];
+    case 1: to[0] = from[0]; [[fallthrough]];
+    case 0: return;
+    default: std::memcpy(to, from, count);
+  }
+}
+
 // The ring's bytes at..at+count, which may wrap round its end (rarely: the
 // usual copy is one of a few bytes).
 void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
   const uint32_t first = at & kMask;
   if (count <= kJackOutQueueBytes - first) {
-    std::memcpy(to, lane.ring.get() + first, count);
+    copyBytes(to, lane.ring.get() + first, count);
     return;
   }
   const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
@@ -91,7 +104,7 @@ void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
 void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
   const uint32_t first = at & kMask;
   if (count <= kJackOutQueueBytes - first) {
-    std::memcpy(lane->ring.get() + first, from, count);
+    copyBytes(lane->ring.get() + first, from, count);
     return;
   }
   const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
