@@ -298,6 +298,29 @@ TEST_F(Program, AnInputReplugedUnderAnotherIndexIsFoundByName) {
   EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3C 64"}));
 }
 
+// A device that is back but will not open yet (another program holds it) is
+// tried again once a second of the program's clock has passed, however few
+// passes the window thread made meanwhile (an idle Linux window thread makes
+// one a second).
+TEST_F(Program, AnOutputThatWillNotOpenIsTriedAgainASecondLater) {
+  simAddMidiIn("USB Keys");
+  simAddMidiOut("Synth");
+  ASSERT_EQ(start("-OUT1:\"Synth\"\r\n-IN1:\"USB Keys\"\r\n"), -1);
+  simRemoveMidiOut("Synth");
+  passes(1);
+  simAddMidiOut("Synth");
+  simFailMidiOutOpen(0, 4);
+  passes(1);
+  simFailMidiOutOpen(0, 0);
+  passes(2);
+  simMidiInShort(0, shortWord(0x90, 0x3C, 0x64), 0);
+  EXPECT_TRUE(hexMessages(0).empty()) << "not tried again at every pass";
+  osSleep(1000);  // one long pause, as an idle window thread makes
+  passes(1);
+  simMidiInShort(0, shortWord(0x90, 0x3E, 0x64), 0);
+  EXPECT_EQ(hexMessages(0), (std::vector<std::string>{"90 3E 64"}));
+}
+
 TEST_F(Program, AnOutputThatGoesAndComesBackReceivesAgain) {
   simAddMidiIn("USB Keys");
   simAddMidiOut("Synth");

@@ -8,13 +8,16 @@
 #include "midi/os_midi.h"
 #include "midi/ports.h"
 #include "support/log.h"
+#include "support/os_system.h"
 
 namespace {
 
-enum { kRetryPasses = 250 };  // main-loop passes between looks while a port waits (about a second)
+// Between two looks while a port waits for its device: a second, however long
+// the window thread's passes are (an idle Linux window thread makes few).
+constexpr uint32_t kRetryMs = 1000;
 
 uint32_t seenGeneration = 0;  // the device generation last acted on
-int passesSinceLook = 0;      // passes since the last look
+uint32_t lastLook = 0;        // osMilliseconds at the last look
 
 bool anyPortWaiting(void) {
   for (int k = 0; k < inPortCount; k++) {
@@ -30,11 +33,11 @@ bool anyPortWaiting(void) {
 
 void followDevices(void) {
   const uint32_t generation = osMidiDeviceGeneration();
-  passesSinceLook++;
+  const uint32_t now = osMilliseconds();
   const bool changed = generation != seenGeneration;
-  if (!changed && !(passesSinceLook >= kRetryPasses && anyPortWaiting())) return;
+  if (!changed && !(now - lastLook >= kRetryMs && anyPortWaiting())) return;
   seenGeneration = generation;
-  passesSinceLook = 0;
+  lastLook = now;
 
   for (int k = 0; k < inPortCount; k++) {
     if (!inPorts[k].follow || inPorts[k].handle == 0 || !inDeviceGone(k)) continue;
@@ -60,5 +63,5 @@ void followDevices(void) {
 
 void resetDeviceFollowing(void) {
   seenGeneration = osMidiDeviceGeneration();
-  passesSinceLook = 0;
+  lastLook = osMilliseconds();
 }

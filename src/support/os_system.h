@@ -3,8 +3,15 @@
 // process. Implemented once per backend under src/platform/.
 #pragma once
 
+#include <cstdint>
+
 // Pauses the calling thread for ms milliseconds (the sim records it instead).
 void osSleep(int ms);
+
+// Milliseconds on a clock that only goes forward, wrapping at 2^32 (about 49.7
+// days): only the difference of two readings means anything. The sim answers
+// with its virtual clock.
+uint32_t osMilliseconds(void);
 
 // The process's command line as one string, narrow (ANSI code page) and wide
 // (UTF-16). The strings stay valid for the whole run.

@@ -52,7 +52,7 @@ bool canWait() {
 bool idleWait() {
   if (!canWait() || now() - lastActive < kIdleSettle) return false;
   idleWaiting.store(true);
-  const bool work = pictureWork() || otherWork();
+  const bool work = pictureWork() || midiNews.load() || otherWork();
   if (!work) waitForWork(kIdleLongest);
   idleWaiting.store(false);
   return !work;
@@ -85,7 +85,16 @@ void desktopPause(int ms) {
   // pause lasts until the frame has passed.
   if (loopPause && frameWait(waited ? 0 : ms)) waited = true;
   if (!waited) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  // The main loop's pass that follows paints the keys noted so far; a key
-  // noted after that pass's painting tells it anew.
-  if (loopPause) keysNoted.store(false);
+  // The main loop's pass that follows paints the keys noted so far and looks
+  // at the devices; a key noted after that pass's painting, or news after its
+  // look, tells it anew.
+  if (loopPause) {
+    keysNoted.store(false);
+    midiNews.store(false);
+  }
+}
+
+void desktopMidiNews(void) {
+  midiNews.store(true);
+  wakeWindowThread();
 }

@@ -30,6 +30,7 @@
 #include "platform/desktop/alsa_ports.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/desktop_midi_internal.h"
+#include "platform/desktop/desktop_window.h"
 #include "platform/desktop/jack_ports.h"
 
 namespace desktop_midi {
@@ -95,30 +96,37 @@ int resultOfException() {
 
 void onJackMessage(const char* text) { log("JACK: %s\n", text); }
 
+// Devices came, went or changed: the next look at them (window thread) acts
+// on it, and an idle window thread is woken for it.
+void devicesChanged() {
+  session.generation.fetch_add(1);
+  desktopMidiNews();
+}
+
 // JACK's threads: only recorded here; the window thread acts on it.
 void onJackShutdown(jack_status_t, const char*, void*) {
   session.jackGone.store(1);
-  session.generation.fetch_add(1);
+  devicesChanged();
 }
 
-void onPortRegistration(jack_port_id_t, int, void*) { session.generation.fetch_add(1); }
+void onPortRegistration(jack_port_id_t, int, void*) { devicesChanged(); }
 
-void onClientRegistration(const char*, int, void*) { session.generation.fetch_add(1); }
+void onClientRegistration(const char*, int, void*) { devicesChanged(); }
 
 // A port of ours cut from its device is closed and opened anew at the next look.
 void onPortConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* client) {
-  if (!connected && jackPortsCut(static_cast<jack_client_t*>(client), a, b)) session.generation.fetch_add(1);
+  if (!connected && jackPortsCut(static_cast<jack_client_t*>(client), a, b)) devicesChanged();
 }
 
 // Our client was inactive for a moment: the lists are taken anew; a client that
 // would not activate again is treated as one whose server went.
 void onJackRestarted(int active) {
   if (!active) session.jackGone.store(1);
-  session.generation.fetch_add(1);
+  devicesChanged();
 }
 
 // The ALSA reader thread heard clients or ports come, go or change.
-void onAlsaHeard() { session.generation.fetch_add(1); }
+void onAlsaHeard() { devicesChanged(); }
 
 // An event of an ALSA input port, stamped as it is read.
 void onAlsaIn(int lane, const uint8_t* bytes, size_t count) { deliverIn(lane, bytes, count, nowMs()); }
@@ -183,7 +191,7 @@ bool jackAnswers() {
   }
   std::snprintf(session.ownPrefix, sizeof session.ownPrefix, "%s:", jack_get_client_name(client));
   session.jack = client;
-  session.generation.fetch_add(1);
+  devicesChanged();
   if (session.jackLost.exchange(0) || session.lostSaid) {
     std::fprintf(stderr, "Notalumen: the JACK server answers again as \"%s\"; ports open again by name.\n",
                  jack_get_client_name(client));

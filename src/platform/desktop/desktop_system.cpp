@@ -1,6 +1,7 @@
 // Desktop (Linux) system services: real pauses, the command line rebuilt from
 // argv, the working directory, the language from the locale variables, the
 // per-user directory for the files, and the usage and version texts.
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -62,6 +63,12 @@ void desktopSetArguments(int argc, char** argv) {
 }
 
 void osSleep(int ms) { desktopPause(ms); }
+
+uint32_t osMilliseconds(void) {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint32_t>(static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000);
+}
 
 const char* osCommandLine(void) { return commandLine.c_str(); }
 const char16_t* osCommandLineW(void) { return commandLineW.c_str(); }

@@ -42,8 +42,9 @@
 // nothing to do for kIdleSettle (no message delivered, no SDL event), such a
 // pause lasts until the window thread has work: input on the X connection, an
 // SDL event queued, or another thread posting a message, drawing (the picture
-// to present), asking for a title, z-order or move, or destroying the window
-// (each wakes it through wakeFd); at most kIdleLongest. Anything that arrives
+// to present), asking for a title, z-order or move, or destroying the window,
+// or the MIDI system telling of devices (desktopMidiNews), each of which wakes
+// it through wakeFd; at most kIdleLongest. Anything that arrives
 // is handled at once instead of at the next 4 ms pass. Such a pause whose
 // only work is a picture that another thread drew, or keys it noted for the
 // pass to paint (osWindowKeysNoted), lasts, in the same way, until a frame
@@ -80,6 +81,7 @@ int dirtyTop = 0;                       // client rows drawn since the last pres
 int dirtyBottom = 0;
 
 std::atomic<bool> keysNoted{false};     // the drawing noted keys for the window thread's next pass
+std::atomic<bool> midiNews{false};      // devices came or went since the last pass began
 std::atomic<bool> idleWaiting{false};   // the window thread waits for work and wants waking
 std::atomic<int> wakeFd{-1};            // eventfd that wakes it; -1 until the first window
 std::atomic<int> quitSignalled{0};      // SIGINT, SIGTERM or SIGHUP came: the window is to close

@@ -33,6 +33,10 @@ void desktopPresentWindow(void);
 // in desktop_window.cpp).
 void desktopPause(int ms);
 
+// Any thread: the MIDI system told of devices coming or going. The window
+// thread's next pass looks at them; an idle wait ends for it.
+void desktopMidiNews(void);
+
 // The descriptor of the X connection behind an SDL window, -1 when the window
 // is not on X11.
 int desktopDisplayConnection(SDL_Window* window);

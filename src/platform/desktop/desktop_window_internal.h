@@ -29,7 +29,7 @@ constexpr uint32_t kOffscreenTag = 0x4F46534Eu;  // marks a live off-screen reco
 constexpr int kLoopPauseShortest = 4;     // ms: the main loop's pause between two pumps (4, or 8 under
 constexpr int kLoopPauseLongest = 8;      // oldWindows), the only pauses an idle window thread stretches
 constexpr uint64_t kIdleSettle = 300;     // ms without work before a pause stretches (SDL's own delays are shorter)
-constexpr int kIdleLongest = 100;         // ms: longest stretched pause
+constexpr int kIdleLongest = 1000;        // ms: longest stretched pause
 
 // Windows values the header has no name for.
 constexpr unsigned kWmSysKeyDown = 0x0104;
@@ -172,6 +172,7 @@ extern int dirtyTop;                    // client rows drawn since the last pres
 extern int dirtyBottom;                 //   (under pixelLock; empty while dirtyTop >= dirtyBottom)
 extern std::atomic<int> quitSignalled;  // a quit signal came: the window thread closes the window
 extern std::atomic<bool> keysNoted;     // the drawing noted keys for the window thread's next pass
+extern std::atomic<bool> midiNews;      // devices came or went since the last pass began
 extern std::atomic<bool> idleWaiting;   // the window thread waits for work and wants waking
 extern std::atomic<int> wakeFd;            // eventfd that wakes it; -1 until the first window
 extern uint64_t lastActive;                // window thread: last message delivered or SDL event taken

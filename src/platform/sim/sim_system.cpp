@@ -56,6 +56,8 @@ int64_t simNow(void) {
   return simState.clock;
 }
 
+uint32_t osMilliseconds(void) { return static_cast<uint32_t>(simNow()); }
+
 std::vector<int> simPauses(void) {
   std::lock_guard<std::mutex> hold(clockLock);
   return simState.pauses;

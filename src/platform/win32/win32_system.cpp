@@ -9,6 +9,8 @@
 
 void osSleep(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
+uint32_t osMilliseconds(void) { return GetTickCount(); }
+
 const char* osCommandLine(void) { return GetCommandLineA(); }
 const char16_t* osCommandLineW(void) { return reinterpret_cast<const char16_t*>(GetCommandLineW()); }
 
