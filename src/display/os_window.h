@@ -111,8 +111,9 @@ int osWindowPrefersCopies(void);
 // drawing then only notes the key, and a key drawn many times between two
 // passes is painted once. 0 when every drawn key is painted at once.
 int osWindowDefersKeys(void);
-// Where keys are deferred: the first key noted after a pass painted the noted
-// ones. The window thread is to make a pass, at most once a display frame.
+// Where keys are deferred, the drawing calls this for the first key it notes
+// after paintPendingKeys ran: the window thread is to make a pass that paints
+// and shows the noted keys, at most once a display frame.
 void osWindowKeysNoted(OsWindow window);
 
 // The window's own scroll bars; a range 0..0 hides a bar.
