@@ -408,6 +408,28 @@ TEST_F(DesktopProgram, NotesPassOnRechannelledAndLightTheKeys) {
   EXPECT_TRUE(pixelBecomes(px, py, kOff)) << std::hex << pixel(px, py);
 }
 
+// After a quiet spell the window thread waits for work, up to a second at a
+// time; a note wakes it, so its key lights within a few frames, not at the
+// end of that second.
+TEST_F(DesktopProgram, AfterAQuietSpellANoteLightsItsKeyAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  play(1, {0x90, 60, 100}, 1);
+  int px = 0, py = 0;
+  ASSERT_TRUE(litKey(kOn, &px, &py)) << "no key lit";
+  play(1, {0x80, 60, 64}, 1);
+  ASSERT_TRUE(pixelBecomes(px, py, kOff));
+  for (int round = 0; round < 3; round++) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window thread settles into its wait
+    const auto sent = Clock::now();
+    play(1, {0x90, 60, 100}, 1);
+    ASSERT_TRUE(pixelBecomes(px, py, kOn));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
+    EXPECT_LT(ms, 250) << "round " << round;
+    play(1, {0x80, 60, 64}, 1);
+    ASSERT_TRUE(pixelBecomes(px, py, kOff));
+  }
+}
+
 TEST_F(DesktopProgram, ANoteWithAProgramSendsTheProgramInstead) {
   ASSERT_NO_FATAL_FAILURE(startProgram());
   // A controller after the note on the same input (two inputs keep no order
