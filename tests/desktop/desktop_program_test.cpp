@@ -234,8 +234,11 @@ class DesktopProgram : public ::testing::Test {
     ::chmod(copy.c_str(), 0755);
     writeFile("sonrack.ini", "-OUT1:\"" + clientName + ":synth\"\r\n" + "-IN1:\"" + clientName + ":keys\":CH3\r\n" +
                                  "-IN2:\"" + (in2.empty() ? clientName + ":keys2" : in2) + "\"\r\n");
-    // Note-on 60 on IN2 sends program change 5 on channel 1 instead.
-    writeFile("progrm02.ini", "/PGM1 192 5\r\n/SETKEY60:PGM1\r\n");
+    // Note-on 60 on IN2 sends program change 5 on channel 1 instead; note-on
+    // 70 sends 85 volume controllers, values 0 to 84.
+    std::string volumes = "/PGM2";
+    for (int v = 0; v < 85; v++) volumes += " 176 7 " + std::to_string(v);
+    writeFile("progrm02.ini", "/PGM1 192 5\r\n/SETKEY60:PGM1\r\n" + volumes + "\r\n/SETKEY70:PGM2\r\n");
     ::setenv("DISPLAY", display.c_str(), 1);
     ::setenv("NOTALUMEN_MIDI", "jack", 1);
     program = launch({copy}, scratch + "/output.log", scratch, -1);
@@ -440,6 +443,31 @@ TEST_F(DesktopProgram, ANoteWithAProgramSendsTheProgramInstead) {
   EXPECT_EQ(Messages({{0xC0, 5}, {0xB1, 3, 0}}), peer.take());
   // A note without a program passes on IN2's own channel (its index: 2).
   EXPECT_EQ(Messages({{0x91, 61, 100}}), play(2, {0x90, 61, 100}, 1));
+}
+
+// 120 notes in one cycle fire 10,200 messages, more than one cycle's port
+// buffer holds: what does not fit waits for the next cycles, and a message
+// that comes in a later cycle goes out after all of them.
+TEST_F(DesktopProgram, MoreThanAPortBufferHoldsGoesOutInOrderOverTheNextCycles) {
+  ASSERT_NO_FATAL_FAILURE(startProgram());
+  constexpr int kNotes = 120;
+  for (int i = 0; i < kNotes; i++) peer.send(2, {0x90, 70, 100});
+  ASSERT_TRUE(peer.sent());
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));  // less than a period: the buffer is still full
+  peer.send(2, kProbe);
+  Messages expected;
+  for (int i = 0; i < kNotes; i++) {
+    for (uint8_t v = 0; v < 85; v++) expected.push_back({0xB0, 7, v});
+  }
+  expected.push_back({0xB1, 3, 0});
+  peer.waitFor(expected.size());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // anything beyond
+  const Messages got = peer.take();
+  EXPECT_EQ(expected.size(), got.size());
+  size_t first = 0;
+  while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
+  EXPECT_EQ(expected.size(), first) << "first difference at message " << first << ": "
+                                    << (first < got.size() ? hex(got[first]) : std::string("(none)"));
 }
 
 TEST_F(DesktopProgram, SystemExclusiveArrivesWhole) {

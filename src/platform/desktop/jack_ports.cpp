@@ -9,7 +9,10 @@
 // (everything after the first ~2,300 messages of a flood was lost). RtMidi also
 // drops whatever its process callback cannot fit into the cycle's port buffer.
 // Here each port has a queue of its own; the process callback takes from it
-// only what the buffer holds and leaves the rest for the next cycle.
+// only what the buffer holds and leaves the rest for the next cycle. A send
+// from the process callback itself (an input's delivery) finds the cycle's
+// buffer at hand and, while nothing waits in the queue, writes into it
+// directly.
 #include "platform/desktop/jack_ports.h"
 
 #include <jack/midiport.h>
@@ -47,6 +50,10 @@ struct Lane {
   size_t largest;                  // longest message an empty port buffer takes
   std::atomic<jack_port_t*> device;  // the device's port connected at open; null: none
   std::atomic<int> lost;             // that connection was cut since the open
+  // The process thread's own, during a cycle:
+  void* buffer;                      // the port's buffer for this cycle; null: none (or not in a cycle)
+  jack_nframes_t last;               // frame of the event written last into it
+  bool written;                      // an event was written into it this cycle
 };
 
 // One input port; the process callback reads it while port is set.
@@ -69,6 +76,10 @@ InLane inLanes[kJackInLanes];
 // delivering: what the delivery sends goes out at the same frame of the
 // period. 0 on every other thread and between events.
 thread_local uint32_t deliveringFrame;
+// Set on the process thread while it runs a cycle: a send from it (an input's
+// delivery) may write into the output's port buffer itself.
+thread_local bool inCycle;
+jack_nframes_t cycleFrames;  // the running cycle's length (process thread)
 
 void sleepMs(int ms) {
   timespec t = {0, static_cast<long>(ms) * 1000000};
@@ -112,38 +123,41 @@ void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
   std::memcpy(lane->ring.get(), from + n, count - n);
 }
 
-// Writes the queue into the port buffer: whole messages, in order, as many as
-// fit; the rest waits for the next cycle. Each event goes at the frame queued
-// with it (an input event's frame; 0 from other threads), but never before
-// the event written before it, so the buffer's frames do not go down.
-void serve(Lane* lane, jack_nframes_t frames) {
-  jack_port_t* port = lane->port.load(std::memory_order_acquire);
-  if (!port) return;
-  void* buffer = jack_port_get_buffer(port, frames);
-  jack_midi_clear_buffer(buffer);
+// One event into the cycle's port buffer at frame `at`, but never before the
+// event written before it, so the buffer's frames do not go down. Null when
+// the buffer has no room for it.
+jack_midi_data_t* reserve(Lane* lane, jack_nframes_t at, size_t count) {
+  if (at >= cycleFrames) at = cycleFrames - 1;
+  if (at < lane->last) at = lane->last;
+  jack_midi_data_t* event = jack_midi_event_reserve(lane->buffer, at, count);
+  if (event) {
+    lane->written = true;
+    lane->last = at;
+  }
+  return event;
+}
+
+// Writes the queue into the cycle's port buffer: whole messages, in order, as
+// many as fit; the rest waits for the next cycle. Each event goes at the frame
+// queued with it (an input event's frame; 0 from other threads).
+void serve(Lane* lane) {
+  if (!lane->buffer) return;
   uint32_t tail = lane->tail.load(std::memory_order_relaxed);
   const uint32_t head = lane->head.load(std::memory_order_acquire);
-  bool written = false;
-  jack_nframes_t last = 0;  // frame of the event written last
   while (head - tail >= kLengthBytes) {
     uint8_t length[kLengthBytes];
     copyOut(*lane, tail, length, kLengthBytes);
     uint32_t word;
     std::memcpy(&word, length, sizeof word);
     const uint32_t count = word & kCountMask;
-    jack_nframes_t at = word >> kCountBits;
-    if (at >= frames) at = frames - 1;
-    if (at < last) at = last;
-    jack_midi_data_t* event = jack_midi_event_reserve(buffer, at, count);
+    jack_midi_data_t* event = reserve(lane, word >> kCountBits, count);
     if (!event) {
-      if (written) break;  // the buffer is full: the rest goes next cycle
+      if (lane->written) break;  // the buffer is full: the rest goes next cycle
       // Not even an empty buffer takes it: it is passed over. The sender
       // refuses such messages, so only a change of the server's buffer size
       // gets here.
     } else {
       copyOut(*lane, tail + kLengthBytes, event, count);
-      written = true;
-      last = at;
     }
     tail += kLengthBytes + count;
   }
@@ -171,12 +185,30 @@ void read(int index, jack_nframes_t frames, int64_t* ms) {
   deliveringFrame = 0;
 }
 
-// Inputs first: what they route to our outputs goes out in the same cycle, at
-// the frame each came in at. Installed only while a port is open (run()).
+// What was queued before the cycle goes out first; then the inputs are read,
+// and what they route to our outputs goes out in the same cycle, at the frame
+// each came in at: written straight into the port's buffer while its queue is
+// empty, else queued behind what waits and written after the inputs.
+// Installed only while a port is open (run()).
 int process(jack_nframes_t frames, void*) {
+  cycleFrames = frames;
+  for (Lane& lane : lanes) {
+    jack_port_t* port = lane.port.load(std::memory_order_acquire);
+    lane.buffer = port ? jack_port_get_buffer(port, frames) : nullptr;
+    if (!lane.buffer) continue;
+    jack_midi_clear_buffer(lane.buffer);
+    lane.last = 0;
+    lane.written = false;
+    serve(&lane);
+  }
+  inCycle = true;
   int64_t ms = -1;
   for (int i = 0; i < kJackInLanes; i++) read(i, frames, &ms);
-  for (Lane& lane : lanes) serve(&lane, frames);
+  inCycle = false;
+  for (Lane& lane : lanes) {
+    serve(&lane);
+    lane.buffer = nullptr;
+  }
   cycles.fetch_add(1, std::memory_order_release);
   return 0;
 }
@@ -288,6 +320,16 @@ int jackOutSend(int index, const uint8_t* bytes, size_t count) {
   }
   const uint32_t need = static_cast<uint32_t>(count) + kLengthBytes;
   const uint32_t head = lane.head.load(std::memory_order_relaxed);
+  // An input's delivery, with nothing waiting before it: straight into the
+  // cycle's buffer, no copy into the queue and out again. When the buffer is
+  // full the message is queued for the next cycle.
+  if (inCycle && lane.buffer && head == lane.tail.load(std::memory_order_relaxed)) {
+    jack_midi_data_t* event = reserve(&lane, deliveringFrame, count);
+    if (event) {
+      copyBytes(event, bytes, static_cast<uint32_t>(count));
+      return OS_MIDI_OK;
+    }
+  }
   // No wait for room: the sender may hold the engine lock (mouse and
   // computer-key notes) or run inside a JACK cycle (an input's notification).
   if (kJackOutQueueBytes - (head - lane.tail.load(std::memory_order_acquire)) < need) {
