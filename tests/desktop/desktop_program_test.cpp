@@ -290,6 +290,19 @@ class DesktopProgram : public ::testing::Test {
     return peer.take();
   }
 
+  // Waits for the expected messages (and 200 ms for any beyond): exactly
+  // those arrive, in that order.
+  void expectArrivingInOrder(const std::vector<Bytes>& expected) {
+    peer.waitFor(expected.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::vector<Bytes> got = peer.take();
+    EXPECT_EQ(expected.size(), got.size());
+    size_t first = 0;
+    while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
+    EXPECT_EQ(expected.size(), first) << "first difference at message " << first << ": "
+                                      << (first < got.size() ? hex(got[first]) : std::string("(none)"));
+  }
+
   bool findWindow() {
     bool ended = false;
     window = waitForWindow(x, "Notalumen ", program, kPatience, &ended);
@@ -460,14 +473,7 @@ TEST_F(DesktopProgram, MoreThanAPortBufferHoldsGoesOutInOrderOverTheNextCycles) 
     for (uint8_t v = 0; v < 85; v++) expected.push_back({0xB0, 7, v});
   }
   expected.push_back({0xB1, 3, 0});
-  peer.waitFor(expected.size());
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // anything beyond
-  const Messages got = peer.take();
-  EXPECT_EQ(expected.size(), got.size());
-  size_t first = 0;
-  while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
-  EXPECT_EQ(expected.size(), first) << "first difference at message " << first << ": "
-                                    << (first < got.size() ? hex(got[first]) : std::string("(none)"));
+  expectArrivingInOrder(expected);
 }
 
 TEST_F(DesktopProgram, SystemExclusiveArrivesWhole) {
@@ -542,14 +548,7 @@ TEST_F(DesktopProgram, TenThousandMessagesAllArriveInOrder) {
     expected.push_back({0xB2, static_cast<uint8_t>(controller), value});
   }
   ASSERT_TRUE(peer.sent());
-  peer.waitFor(kCount);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // anything beyond
-  const Messages got = peer.take();
-  EXPECT_EQ(expected.size(), got.size());
-  size_t first = 0;
-  while (first < got.size() && first < expected.size() && got[first] == expected[first]) first++;
-  EXPECT_EQ(expected.size(), first) << "first difference at message " << first << ": "
-                                    << (first < got.size() ? hex(got[first]) : std::string("(none)"));
+  expectArrivingInOrder(expected);
 }
 
 // The source of IN2 goes while its note sounds: the key goes out and the sink
