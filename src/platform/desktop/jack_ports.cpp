@@ -107,7 +107,7 @@ void copyOut(const Lane& lane, uint32_t at, uint8_t* to, uint32_t count) {
     copyBytes(to, lane.ring.get() + first, count);
     return;
   }
-  const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
+  const uint32_t n = kJackOutQueueBytes - first;  // up to the ring's end
   std::memcpy(to, lane.ring.get() + first, n);
   std::memcpy(to + n, lane.ring.get(), count - n);
 }
@@ -118,7 +118,7 @@ void copyIn(Lane* lane, uint32_t at, const uint8_t* from, uint32_t count) {
     copyBytes(lane->ring.get() + first, from, count);
     return;
   }
-  const uint32_t n = count < kJackOutQueueBytes - first ? count : kJackOutQueueBytes - first;
+  const uint32_t n = kJackOutQueueBytes - first;  // up to the ring's end
   std::memcpy(lane->ring.get() + first, from, n);
   std::memcpy(lane->ring.get(), from + n, count - n);
 }
