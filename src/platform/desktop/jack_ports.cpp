@@ -72,6 +72,12 @@ std::atomic<uint32_t> cycles;         // process cycles run since the client was
 int portsOpen;                        // ports registered (table lock); none: no process callback
 Lane lanes[kJackOutLanes];
 InLane inLanes[kJackInLanes];
+// The lanes with a port, a bit each (set under the table lock): a cycle looks
+// at those lanes only. A cycle wakes every period, mostly with nothing to do,
+// and the other lanes' records would be so many cache lines to fetch anew.
+std::atomic<uint32_t> outLanesOpen;
+std::atomic<uint32_t> inLanesOpen;
+static_assert(kJackOutLanes <= 32 && kJackInLanes <= 32, "a bit for each lane");
 // Frame within the period of the input event the process callback is
 // delivering: what the delivery sends goes out at the same frame of the
 // period. 0 on every other thread and between events.
@@ -192,7 +198,12 @@ void read(int index, jack_nframes_t frames, int64_t* ms) {
 // Installed only while a port is open (run()).
 int process(jack_nframes_t frames, void*) {
   cycleFrames = frames;
-  for (Lane& lane : lanes) {
+  // One reading for the whole cycle: each lane whose buffer is taken below
+  // lets go of it at the end.
+  const uint32_t outs = outLanesOpen.load(std::memory_order_acquire);
+  const uint32_t ins = inLanesOpen.load(std::memory_order_acquire);
+  for (uint32_t bits = outs; bits != 0; bits &= bits - 1) {
+    Lane& lane = lanes[__builtin_ctz(bits)];
     jack_port_t* port = lane.port.load(std::memory_order_acquire);
     lane.buffer = port ? jack_port_get_buffer(port, frames) : nullptr;
     if (!lane.buffer) continue;
@@ -203,9 +214,10 @@ int process(jack_nframes_t frames, void*) {
   }
   inCycle = true;
   int64_t ms = -1;
-  for (int i = 0; i < kJackInLanes; i++) read(i, frames, &ms);
+  for (uint32_t bits = ins; bits != 0; bits &= bits - 1) read(__builtin_ctz(bits), frames, &ms);
   inCycle = false;
-  for (Lane& lane : lanes) {
+  for (uint32_t bits = outs; bits != 0; bits &= bits - 1) {
+    Lane& lane = lanes[__builtin_ctz(bits)];
     serve(&lane);
     lane.buffer = nullptr;
   }
@@ -266,6 +278,8 @@ void jackPortsUnbind(void) {
     lane.registered = nullptr;
     lane.device.store(nullptr);
   }
+  outLanesOpen.store(0);
+  inLanesOpen.store(0);
   portsOpen = 0;
   running = false;
   client = nullptr;
@@ -305,6 +319,7 @@ int jackOutOpen(int index, const char* name, const char* device) {
   lane.registered = port;
   portsOpen++;
   lane.port.store(port, std::memory_order_release);
+  outLanesOpen.fetch_or(1u << index, std::memory_order_release);
   return OS_MIDI_OK;
 }
 
@@ -361,11 +376,13 @@ void jackOutClose(int index, int serverGone) {
     // the callback lets go of it before the port goes.
     jack_port_disconnect(client, lane.registered);
     lane.port.store(nullptr, std::memory_order_release);
+    outLanesOpen.fetch_and(~(1u << index), std::memory_order_release);
     waitCycles(2, kJackOutWaitMs);
     jack_port_unregister(client, lane.registered);
   }
   // With the server gone the port went with it and is only forgotten.
   lane.port.store(nullptr, std::memory_order_release);
+  outLanesOpen.fetch_and(~(1u << index), std::memory_order_release);
   lane.registered = nullptr;
   lane.device.store(nullptr);
   portsOpen--;
@@ -390,6 +407,7 @@ int jackInOpen(int index, const char* name, const char* device) {
   lane.lost.store(0);
   portsOpen++;
   lane.port.store(port, std::memory_order_release);
+  inLanesOpen.fetch_or(1u << index, std::memory_order_release);
   const int connected = jack_connect(client, device, jack_port_name(port));
   if (connected != 0 && connected != EEXIST) {
     jackInClose(index, 0);
@@ -403,6 +421,7 @@ void jackInClose(int index, int serverGone) {
   InLane& lane = inLanes[index];
   if (!lane.registered) return;  // never opened, or the client went (unbind)
   lane.port.store(nullptr, std::memory_order_release);
+  inLanesOpen.fetch_and(~(1u << index), std::memory_order_release);
   if (!serverGone) {
     // Nothing more comes in; a cycle under way lets go of the port first.
     jack_port_disconnect(client, lane.registered);
