@@ -96,7 +96,8 @@ fuzz: deps-run
 # (FLOOD_RATE messages a second for FLOOD_SECONDS to 1 and to 16 outputs, then
 # FLOOD_HIGH_RATE to 1, each against a direct loopback and, when installed, a peer)
 # and its idle cost over IDLE_SECONDS (against a sleep; then with IN1 and OUT1
-# open beside jack-keyboard), each in a private jackd and Xvfb.
+# open beside jack-keyboard, and a do-nothing JACK client in its place), each in
+# a private jackd and Xvfb.
 BENCH_REPS ?= 5
 FLOOD_RATE ?= 100000
 FLOOD_SECONDS ?= 10
@@ -109,7 +110,7 @@ BENCH_PACKAGES := libbenchmark-dev libx11-dev jackd2 xvfb x11-utils jalv x42-plu
 bench: deps-run
 	@sh tools/install-packages.sh $(BENCH_PACKAGES)
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DNOTALUMEN_TESTS=OFF -DNOTALUMEN_BENCH=ON
-	cmake --build $(BUILD)/bench -j $(JOBS) --target notalumen_bench notalumen_jack_flood notalumen
+	cmake --build $(BUILD)/bench -j $(JOBS) --target notalumen_bench notalumen_jack_flood notalumen_jack_floor notalumen
 	sh bench/perf_table.sh $(BUILD)/bench/bench/notalumen_bench docs/performance.md $(BENCH_REPS)
 	printf '### %s messages a second to 1 output\n\n' $(FLOOD_RATE) >$(BUILD)/bench/jack_flood.md
 	$(BUILD)/bench/bench/notalumen_jack_flood $(BUILD)/bench/notalumen --rate $(FLOOD_RATE) \
