@@ -57,15 +57,10 @@ IDLE_JACK_SERVER=$server IDLE_BESIDE=jack-keyboard \
 # The stand-in in the program's place, beside a jack-keyboard started afresh
 # (in an X server of its own), as the program was: the stand-in connects its
 # output first, then its input, as the program opens its ports.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$log.display" >/dev/null 2>&1 &
-xvfb=$!
-tries=0
-while [ ! -s "$log.display" ]; do
-  tries=$((tries + 1))
-  [ $tries -le 150 ] || { echo "idle_beside_jack.sh: Xvfb did not report its display" >&2; exit 2; }
-  sleep 0.1
-done
-DISPLAY=:$(head -n 1 "$log.display") JACK_DEFAULT_SERVER=$server jack-keyboard >/dev/null 2>&1 &
+# shellcheck source=bench/xvfb.sh
+. "$here/xvfb.sh"
+start_xvfb "$log.display" idle_beside_jack.sh
+DISPLAY=$display JACK_DEFAULT_SERVER=$server jack-keyboard >/dev/null 2>&1 &
 keyboard=$!
 sleep 2
 JACK_DEFAULT_SERVER=$server "$floor" jack-keyboard:midi_out jack-keyboard:midi_in &

@@ -41,16 +41,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 2' INT TERM
 
-# The private X server reports its display number on descriptor 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" >/dev/null 2>&1 &
-xvfb=$!
-tries=0
-while [ ! -s "$scratch/display" ]; do
-  tries=$((tries + 1))
-  [ $tries -le 150 ] || { echo "idle_cost.sh: Xvfb did not report its display" >&2; exit 2; }
-  sleep 0.1
-done
-display=:$(head -n 1 "$scratch/display")
+# shellcheck source=bench/xvfb.sh
+. "$(dirname "$0")/xvfb.sh"
+start_xvfb "$scratch/display" idle_cost.sh
 
 # The settings: the full 88-key range, channel 1's strip shown from the start,
 # no MIDI ports. No JACK server answers the name below, so the program stays
