@@ -376,7 +376,6 @@ void jackOutClose(int index, int serverGone) {
     // the callback lets go of it before the port goes.
     jack_port_disconnect(client, lane.registered);
     lane.port.store(nullptr, std::memory_order_release);
-    outLanesOpen.fetch_and(~(1u << index), std::memory_order_release);
     waitCycles(2, kJackOutWaitMs);
     jack_port_unregister(client, lane.registered);
   }
