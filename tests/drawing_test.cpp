@@ -229,6 +229,29 @@ TEST_F(Drawing, KeysCopiedToTheWindowOrPaintedLaterLookAsTheirFillsOnBothSurface
   }
 }
 
+// Painting passes over a noted key still in the look it shows, but not once
+// the back buffer was built anew (black) or filled over: there the key must
+// be painted again, though its look is the one it was painted in before.
+TEST_F(Drawing, ANotedKeyIsPaintedAgainOnANewOrFilledBuffer) {
+  simWindowDefersKeys(true);
+  openKeyboard();
+  int w = 0, h = 0;
+  bufferSize(&w, &h);
+  drawKey(0, 60, kLookOn);
+  paintPendingKeys();
+  ASSERT_EQ(buffer(300, 40), kWhiteOn);  // middle C's lower interior
+  ASSERT_EQ(resizeKeyboardWindow(w, h), 0);
+  ASSERT_EQ(buffer(300, 40), kBlackPixel);
+  drawKey(0, 60, kLookOn);
+  paintPendingKeys();
+  EXPECT_EQ(buffer(300, 40), kWhiteOn) << "after a new buffer";
+  fillRect(290, 0, 310, 49, 1, 2, 3);
+  drawKey(0, 60, kLookOn);
+  paintPendingKeys();
+  EXPECT_EQ(buffer(300, 40), kWhiteOn) << "after a fill over it";
+  simWindowDefersKeys(false);
+}
+
 TEST_F(Drawing, FillRectBoundsAreInclusive) {
   openKeyboard();
   fillRect(10, 5, 10, 5, 1, 2, 3);

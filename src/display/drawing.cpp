@@ -69,6 +69,20 @@ struct PendingKey {
 PendingKey pending[kChannelCount][128];
 uint16_t pendingPlaces[kChannelCount * 128];  // row * 128 + note, in the order first noted
 int pendingCount = 0;
+// The shade (0 Off, 1 Sustained, 2 On) each place was last painted in on the
+// back buffer; -1: not known (a buffer built or filled over since). A noted
+// key still in the shade it shows is not painted again: in a flood most keys
+// go on and off between two paintings and end as they were.
+int8_t shownShade[kChannelCount][128];
+
+int shadeOf(int look) { return look == kLookOff ? 0 : look == kLookSustained ? 1 : 2; }
+
+// The back buffer's keys are not known any more.
+void forgetShownLocked() {
+  for (auto& row : shownShade) {
+    for (int8_t& shade : row) shade = -1;
+  }
+}
 
 // The fill itself; the caller holds displayLock. Surfaces that are not there
 // (no window yet, or being torn down) are skipped.
@@ -170,7 +184,8 @@ int drawKeyLocked(int channel, int note, int look) {
   int n = note % 12;
   int T = singleColumnMode() ? 0 : columnTop[row];
 
-  int shade = look == kLookOff ? 0 : look == kLookSustained ? 1 : 2;
+  const int shade = shadeOf(look);
+  shownShade[row][note] = static_cast<int8_t>(shade);
   bool black = isBlack(n);
   Rgb colour = black ? kBlackKey[shade] : kWhiteKey[shade];
 
@@ -297,6 +312,7 @@ void drawMixedLooks(void) {
 
 void fillRect(int x1, int y1, int x2, int y2, uint8_t r, uint8_t g, uint8_t b) {
   std::lock_guard<std::mutex> hold(displayLock);
+  forgetShownLocked();  // it may cover keys
   fill(x1, y1, x2, y2, Rgb{r, g, b});
 }
 
@@ -313,8 +329,10 @@ int drawKey(int channel, int note, int look) {
 void paintPendingKeys(void) {
   std::lock_guard<std::mutex> hold(displayLock);
   for (int i = 0; i < pendingCount; i++) {
-    PendingKey& key = pending[pendingPlaces[i] / 128][pendingPlaces[i] % 128];
-    drawKeyLocked(key.channel, pendingPlaces[i] % 128, key.look);
+    const int row = pendingPlaces[i] / 128;
+    const int note = pendingPlaces[i] % 128;
+    PendingKey& key = pending[row][note];
+    if (shownShade[row][note] != shadeOf(key.look)) drawKeyLocked(key.channel, note, key.look);
     key.waiting = 0;
   }
   pendingCount = 0;
@@ -326,7 +344,10 @@ void resetPendingKeys(void) {
     for (PendingKey& key : row) key = PendingKey{0, 0, kLookOff};
   }
   pendingCount = 0;
+  forgetShownLocked();
 }
+
+void forgetShownKeys(void) { forgetShownLocked(); }
 
 int releaseChannelKeys(int channel) {
   assert(channel >= 0 && channel < kChannelCount);

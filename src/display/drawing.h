@@ -27,8 +27,11 @@ int drawKey(int channel, int note, int look);
 // since the last call, each once in its latest look. The window thread calls
 // it at every pass. Takes the display lock.
 void paintPendingKeys(void);
-// Start value: no key waits to be painted.
+// Start value: no key waits to be painted, none is known painted.
 void resetPendingKeys(void);
+// The back buffer was built anew: no key is known painted on it, so a noted
+// key is painted whatever its look. The caller holds displayLock.
+void forgetShownKeys(void);
 
 // Draws every key of the channel that is not Off in the Off look (All Notes
 // Off, All Sound Off). Returns how many there were. Takes the display lock.

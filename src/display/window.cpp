@@ -70,6 +70,7 @@ void rebuildBackBuffer(int width, int height) {
   windowState = 1;
   if (backBuffer != 0) osDestroyOffscreen(backBuffer);
   backBuffer = osCreateOffscreen(windowSurface, width, height);
+  forgetShownKeys();
   backBufferWidth = backBuffer != 0 ? width : 0;
   backBufferHeight = backBuffer != 0 ? height : 0;
   windowState = -1;
@@ -255,6 +256,7 @@ int createKeyboardWindow(int width, int height, const char* title) {
     windowEverOpened = true;
     windowSurface = surface;
     backBuffer = buffer;
+    forgetShownKeys();
     backBufferWidth = buffer != 0 ? width : 0;
     backBufferHeight = buffer != 0 ? height + 32 : 0;
   }
