@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <strings.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -48,12 +47,6 @@ thread_local int deliveringOnMidiThread;  // inside a notification made on an in
 
 const char kClientName[] = "Notalumen";
 const char kMapperPortName[] = "Out";
-
-int64_t nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
 
 uint32_t nextGeneration() {
   if (++lastGeneration > 0xFFFFFF) lastGeneration = 1;
@@ -129,7 +122,7 @@ void onJackRestarted(int active) {
 void onAlsaHeard() { devicesChanged(); }
 
 // An event of an ALSA input port, stamped as it is read.
-void onAlsaIn(int lane, const uint8_t* bytes, size_t count) { deliverIn(lane, bytes, count, nowMs()); }
+void onAlsaIn(int lane, const uint8_t* bytes, size_t count) { deliverIn(lane, bytes, count, desktopMilliseconds()); }
 
 // ---- The session: which system, our JACK or ALSA client, the lists.
 
@@ -261,7 +254,7 @@ void loseJack() {
   std::fprintf(stderr, "Notalumen: the JACK server went away; waiting for it to come back.\n");
   session.lostSaid = 1;
   session.jackLost.store(1);
-  session.lastTry = nowMs();
+  session.lastTry = desktopMilliseconds();
   dropJack();
   session.jackGone.store(0);
 }
@@ -270,7 +263,7 @@ void loseJack() {
 // second a new client, which takes the mapper's port up again.
 void retryJack() {
   if (deviceHandlesOpen()) return;
-  const int64_t now = nowMs();
+  const int64_t now = desktopMilliseconds();
   if (now - session.lastTry < 900) return;
   session.lastTry = now;
   if (!jackAnswers()) return;
@@ -440,8 +433,8 @@ void osMidiNameNextPort(int number) { nextPortNumber = number; }
 
 uint32_t osMidiDeviceGeneration(void) {
   static int64_t lastLook;  // window thread only
-  if ((session.jackGone.load() && session.jack) || (session.jackLost.load() && nowMs() - lastLook >= 1000)) {
-    lastLook = nowMs();
+  if ((session.jackGone.load() && session.jack) || (session.jackLost.load() && desktopMilliseconds() - lastLook >= 1000)) {
+    lastLook = desktopMilliseconds();
     std::lock_guard<std::mutex> guard(tableLock);
     try {
       ensureSession();

@@ -129,7 +129,7 @@ void returnHeaders(InSlot* s) {
   if (s->current) back[n++] = s->current;
   s->current = nullptr;
   while (s->queued) back[n++] = dequeue(s);
-  const uint32_t stamp = static_cast<uint32_t>(nowMs() - s->startMs);
+  const uint32_t stamp = static_cast<uint32_t>(desktopMilliseconds() - s->startMs);
   for (int i = 0; i < n; i++) {
     back[i]->bytesRecorded = 0;
     giveBack(s, back[i], OS_MIM_LONGDATA, stamp);
@@ -176,7 +176,7 @@ int osMidiInOpen(MidiHandle* handle, int index, MidiInCallback callback, uintptr
     s.started = 0;
     s.callback = callback;
     s.instance = instance;
-    s.startMs = nowMs();
+    s.startMs = desktopMilliseconds();
     midiSplitterReset(&s.splitter);
     s.current = nullptr;
     s.queued = 0;
@@ -226,7 +226,7 @@ int osMidiInStart(MidiHandle handle) {
   if (!s) return OS_MIDI_INVALHANDLE;
   if (!s->started) {
     s->started = 1;
-    s->startMs = nowMs();
+    s->startMs = desktopMilliseconds();
     midiSplitterReset(&s->splitter);
   }
   return OS_MIDI_OK;

@@ -11,6 +11,7 @@
 
 #include "midi/os_midi.h"
 #include "platform/desktop/alsa_ports.h"
+#include "platform/desktop/desktop.h"
 #include "platform/desktop/desktop_midi.h"
 #include "platform/desktop/jack_ports.h"
 
@@ -96,7 +97,6 @@ extern thread_local int deliveringOnMidiThread;  // inside a notification made o
 extern const char kClientName[];      // our JACK and ALSA client's name
 extern const char kMapperPortName[];  // the mapper port's name
 
-int64_t nowMs();
 uint32_t nextGeneration();
 MidiHandle makeHandle(int tag, uint32_t generation);
 InSlot* inSlotOf(MidiHandle handle, uint32_t* generation);

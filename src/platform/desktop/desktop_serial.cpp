@@ -8,7 +8,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,6 +17,7 @@
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/desktop/desktop.h"
 
 namespace {
 
@@ -103,12 +103,6 @@ SerialSlot* slotOf(SerialHandle handle, uint32_t* generation) {
   if (handle <= 0 || k < 0 || k >= kSerialSlots) return nullptr;
   *generation = static_cast<uint32_t>(handle >> 8);
   return &serialSlots[k];
-}
-
-int64_t nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 }  // namespace
@@ -221,7 +215,7 @@ int writeBytes(SerialHandle handle, const uint8_t* bytes, int count, bool wait) 
   // The port is non-blocking: write what it takes, wait for room, and give up
   // after about a second, so a port that does not drain (no device taking the
   // bytes, flow control held) never holds the writer for long.
-  const int64_t deadline = nowMs() + kWriteLimitMs;
+  const int64_t deadline = desktopMilliseconds() + kWriteLimitMs;
   int done = 0;
   while (done < count) {
     const ssize_t n = ::write(fd, bytes + done, static_cast<size_t>(count - done));
@@ -235,7 +229,7 @@ int writeBytes(SerialHandle handle, const uint8_t* bytes, int count, bool wait) 
       return wait && done > 0 ? done : -1;
     }
     if (!wait) return done;  // full: the rest waits for the writer thread
-    const int64_t left = deadline - nowMs();
+    const int64_t left = deadline - desktopMilliseconds();
     if (left <= 0) break;
     pollfd p = {fd, POLLOUT, 0};
     if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;

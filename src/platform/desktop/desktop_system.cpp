@@ -64,11 +64,13 @@ void desktopSetArguments(int argc, char** argv) {
 
 void osSleep(int ms) { desktopPause(ms); }
 
-uint32_t osMilliseconds(void) {
+int64_t desktopMilliseconds(void) {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<uint32_t>(static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
+
+uint32_t osMilliseconds(void) { return static_cast<uint32_t>(desktopMilliseconds()); }
 
 const char* osCommandLine(void) { return commandLine.c_str(); }
 const char16_t* osCommandLineW(void) { return commandLineW.c_str(); }

@@ -26,6 +26,7 @@
 
 #include "support/log.h"
 #include "midi/os_midi.h"
+#include "platform/desktop/desktop.h"
 
 namespace {
 
@@ -178,9 +179,7 @@ void read(int index, jack_nframes_t frames, int64_t* ms) {
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
   if (count > 0 && *ms < 0) {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    *ms = static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    *ms = desktopMilliseconds();
   }
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
